@@ -1,0 +1,30 @@
+# Short commands over the CMake build. `make run` shows the tools against the simulated bridge;
+# `make test` builds and runs every test.
+BUILD ?= build
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build run test bench clean
+
+all: build
+
+setup:
+	@./scripts/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@BUILD=$(BUILD) ./scripts/demo.sh
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@BUILD=$(BUILD) ./scripts/bench.sh
+
+clean:
+	@rm -rf $(BUILD)

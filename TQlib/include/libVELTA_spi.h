@@ -1,0 +1,1 @@
+../../TopLayer/SPI/src/libVELTA_spi.h

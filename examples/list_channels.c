@@ -1,0 +1,2 @@
+#include "korvin_mid.h"
+int main(void) { return 0; }

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test the project.
+# Quick when everything is present; as a non-root user it only says what to install.
+set -euo pipefail
+
+packages=(cmake make g++ clang pkg-config nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+[ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}" >&2
+  echo "setup: install them with: sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

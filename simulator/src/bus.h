@@ -1,0 +1,92 @@
+// What the engine emulator sees of the wires, and what buses and devices offer the rest of the
+// simulator. The engine owns the pins' drive; a Bus turns that drive into line levels and
+// lets its devices take part.
+//
+// Timing rule for every edge: all parties sample the lines as they were just before the
+// edge; then every party's changes caused by that edge take effect. The engine therefore
+// calls sense() before drive() when it samples on an edge.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kvsim {
+
+using Picos = std::uint64_t;  // virtual time in picoseconds
+using Json = nlohmann::json;
+
+// The engine's drive of the eight low pins.
+struct LowPinDrive {
+    std::uint8_t value = 0;      // output levels
+    std::uint8_t direction = 0;  // 1 = output
+    std::uint8_t zero_only = 0;  // drive-only-zero pins: an output at 1 lets the line go
+};
+
+// How a shift command clocks one byte, for the optional byte fast path.
+struct ShiftSpec {
+    bool out = false;             // drives data out (pin 1)
+    bool in = false;              // samples data in (pin 2)
+    bool out_on_falling = false;  // data out changes on the falling edge
+    bool in_on_falling = false;   // data in sampled on the falling edge
+    bool three_phase = false;
+};
+
+// A device's control surface, reached through the control API and the state file.
+class Device {
+public:
+    virtual ~Device() = default;
+    const std::string &name() const { return name_; }
+    void set_name(std::string name) { name_ = std::move(name); }
+
+    // Device data by key; false for an unknown key.
+    virtual bool get(const std::string &key, std::vector<std::uint8_t> &out) const;
+    virtual bool put(const std::string &key, const std::uint8_t *data, std::size_t length);
+    virtual bool set(const std::string &key, double value);
+    // State kept between processes (memory contents, registers); empty for none.
+    virtual Json save_state() const { return Json(); }
+    virtual void load_state(const Json &) {}
+
+private:
+    std::string name_;
+};
+
+class Bus {
+public:
+    virtual ~Bus() = default;
+    // The engine's low-pin drive at time t (called on every change, clock edges included).
+    virtual void drive(Picos t, const LowPinDrive &drive) = 0;
+    // Levels of the eight low pins as the engine reads them at time t.
+    virtual std::uint8_t sense(Picos t) = 0;
+    // Byte fast path: shift `count` bytes at the given half period starting at *t, with the
+    // clock at its current level. Returns false (having done nothing) unless the result on
+    // every device and on `in` would be identical to edge-by-edge clocking; on true, *t has
+    // advanced and the final drive equals what edge-by-edge clocking would leave.
+    virtual bool shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, const LowPinDrive &drive,
+                             const std::uint8_t *out, std::uint8_t *in, std::size_t count) {
+        (void)t, (void)half_period, (void)spec, (void)drive, (void)out, (void)in, (void)count;
+        return false;
+    }
+    // Signal names of the low pins for traces ("" keeps the default name).
+    virtual std::string pin_name(int pin) const { (void)pin; return ""; }
+    // Adds a device described by a configuration object; throws std::runtime_error on a fault.
+    virtual void attach(const Json &device) = 0;
+    virtual Device *find(const std::string &name) = 0;
+    virtual std::vector<Device *> devices() = 0;
+};
+
+// Bus kinds by configuration name ("spi", "i2c"). The factory receives the channel object.
+using BusFactory = std::function<std::unique_ptr<Bus>(const Json &channel)>;
+void register_bus(const std::string &kind, BusFactory factory);
+std::unique_ptr<Bus> make_bus(const std::string &kind, const Json &channel);  // throws if unknown
+
+struct BusRegistrar {
+    BusRegistrar(const std::string &kind, BusFactory factory) { register_bus(kind, std::move(factory)); }
+};
+
+}  // namespace kvsim

@@ -1,0 +1,2 @@
+#include "parser.h"
+int main(void) { return 0; }
