@@ -11,9 +11,10 @@ using kvsim::Simulator;
 namespace {
 
 template <class Body>
-int controlled(Body &&body) {
+int controlled(Body &&body, bool load_first = true) {
     try {
         std::lock_guard<std::recursive_mutex> hold(Simulator::lock());
+        if (load_first) Simulator::instance().ensure_loaded();
         return body(Simulator::instance());
     } catch (const std::exception &e) {
         std::fprintf(stderr, "kvzubr-sim: %s\n", e.what());
@@ -48,15 +49,15 @@ bool valid_entry(kvsim_entry entry) { return entry >= 0 && entry < KVSIM_ENTRY_C
 extern "C" {
 
 KV_API int kvsim_load_config_file(const char *path) {
-    return controlled([&](Simulator &sim) { return path && sim.load_file(path) ? 0 : -1; });
+    return controlled([&](Simulator &sim) { return path && sim.load_file(path) ? 0 : -1; }, false);
 }
 
 KV_API int kvsim_load_config_json(const char *json) {
-    return controlled([&](Simulator &sim) { return json && sim.load_text(json, "configuration text") ? 0 : -1; });
+    return controlled([&](Simulator &sim) { return json && sim.load_text(json, "configuration text") ? 0 : -1; }, false);
 }
 
 KV_API int kvsim_reset(void) {
-    return controlled([](Simulator &sim) { return sim.load_from_environment() ? 0 : -1; });
+    return controlled([](Simulator &sim) { return sim.load_from_environment() ? 0 : -1; }, false);
 }
 
 KV_API unsigned kvsim_channel_count(void) {

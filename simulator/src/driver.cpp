@@ -19,6 +19,7 @@ KV_STATUS guarded(kvsim_entry entry, Body &&body) {
     try {
         std::lock_guard<std::recursive_mutex> hold(Simulator::lock());
         Simulator &sim = Simulator::instance();
+        sim.ensure_loaded();
         kvsim::CallFault fault = sim.on_call(entry);
         if (fault.status) return fault.status;
         return body(sim, fault);
@@ -179,7 +180,8 @@ KV_API KV_STATUS KV_GetDeviceInfo(KV_HANDLE handle, uint32_t *deviceType, uint32
 __attribute__((destructor)) static void save_state_on_unload() {
     try {
         std::lock_guard<std::recursive_mutex> hold(Simulator::lock());
-        Simulator::instance().save_state();
+        Simulator &sim = Simulator::instance();
+        if (sim.channel_count()) sim.save_state();
     } catch (...) {
     }
 }

@@ -15,11 +15,7 @@ namespace kvsim {
 
 Simulator &Simulator::instance() {
     // Never destroyed: the unload hook still saves state through it.
-    static Simulator *simulator = [] {
-        auto *s = new Simulator;
-        s->load_from_environment();
-        return s;
-    }();
+    static Simulator *simulator = new Simulator;
     return *simulator;
 }
 
@@ -58,7 +54,12 @@ bool Simulator::load_from_environment() {
     return load_text(default_config(), "built-in configuration");
 }
 
+void Simulator::ensure_loaded() {
+    if (!loaded_) load_from_environment();
+}
+
 void Simulator::install(std::vector<std::unique_ptr<Channel>> channels, bool wall_clock) {
+    loaded_ = true;
     channels_ = std::move(channels);
     handles_.clear();
     wall_clock_ = wall_clock;

@@ -22,8 +22,10 @@ struct CallFault {
 
 class Simulator {
 public:
-    // Loads the configuration named by KVZUBR_SIM_CONFIG (or the default) on first use.
     static Simulator &instance();
+    // Loads the configuration named by KVZUBR_SIM_CONFIG (or the default) unless one is loaded.
+    // Loading happens on first use, after every bus kind of the library has registered.
+    void ensure_loaded();
     static std::recursive_mutex &lock();
 
     // Replace every channel; on a fault, print it on stderr and leave no bridges.
@@ -64,6 +66,7 @@ private:
     std::map<std::uintptr_t, std::size_t> handles_;  // live handle -> list position
     std::uintptr_t next_handle_ = 0x1000;
     bool wall_clock_ = true;
+    bool loaded_ = false;
     unsigned calls_[KVSIM_ENTRY_COUNT] = {};
     std::vector<Planned> planned_[KVSIM_ENTRY_COUNT];
     unsigned traces_opened_ = 0;
