@@ -80,7 +80,7 @@ uint32_t clockBase(uint32_t deviceType, uint32_t clockRate) {
 
 // A rate fits when it is in range and its divisor base / rate - 1 fits the engine's 16 bits.
 bool clockRateFits(uint32_t base, uint32_t clockRate) {
-    return clockRate != 0 && clockRate <= kMaxClockRate && base / clockRate - 1 <= kMaxDivisor;
+    return clockRate != 0 && clockRate <= kMaxClockRate && base / clockRate <= kMaxDivisor + 1;
 }
 
 // The device list of one call: an array sized for the count the driver first reported. The

@@ -38,10 +38,10 @@ TEST_F(ChannelList, NoDeviceCountsZeroWithoutAskingForTheList) {
 }
 
 TEST_F(ChannelList, MixedTypesCountAndMapOnlyEngineChannels) {
-    load({bridgeJson(5, "A", {1}), bridgeJson(6, "B", {2}), bridgeJson(8, "C", {1})});
+    load({bridgeJson(5, "A", {1}), bridgeJson(6, "B", {2, 3}), bridgeJson(8, "C", {1})});
     EXPECT_EQ(2u, count());
     EXPECT_EQ(1, openedPosition(1));
-    EXPECT_EQ(2, openedPosition(2));
+    EXPECT_EQ(3, openedPosition(2));
 }
 
 TEST_F(ChannelList, QualifyingChannelsPerDeviceType) {
@@ -59,30 +59,31 @@ TEST_F(ChannelList, QualifyingChannelsPerDeviceType) {
 }
 
 TEST_F(ChannelList, IndexesNamingNoEngineChannelOpenNothing) {
-    load({bridgeJson(5, "A", {1}), bridgeJson(6, "B", {2}), bridgeJson(8, "C", {1})});
+    load({bridgeJson(5, "A", {1}), bridgeJson(6, "B", {2, 3}), bridgeJson(8, "C", {1})});
     KV_HANDLE handle = reinterpret_cast<KV_HANDLE>(0x5A5A);
-    EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 4, &handle));  // beyond the device count
-    EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 3, &handle));  // passes it, matches nothing
+    EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 5, &handle));  // beyond the device count
+    EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 4, &handle));  // passes it, matches nothing
+    EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 3, &handle));
     EXPECT_EQ(STATUS_BAD_HANDLE, KV_OpenChannel(PROTOCOL_SPI, 0, &handle));
     EXPECT_EQ(reinterpret_cast<KV_HANDLE>(0x5A5A), handle);
     EXPECT_EQ(0u, kvsim_call_count(KVSIM_Open));
 }
 
 TEST_F(ChannelList, ChannelInfoCopiesTheWholeEntry) {
-    load({bridgeJson(4, "F", {2}), bridgeJson(6, "SER-0123456789A", {1, 2})});
+    load({bridgeJson(4, "F", {2}), bridgeJson(6, "SER-01234", {1, 2})});
     KV_HANDLE handle = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, KV_OpenChannel(PROTOCOL_SPI, 2, &handle));  // fills the handle slot
     uint32_t devices = 0;
     ASSERT_EQ(STATUS_SUCCESS, varFunctionPtrLst.KV_CreateDeviceInfoList(&devices));
-    ASSERT_EQ(3u, devices);
+    ASSERT_EQ(4u, devices);
     std::vector<DeviceListEntry> list(devices);
     ASSERT_EQ(STATUS_SUCCESS, varFunctionPtrLst.KV_GetDeviceInfoList(list.data(), &devices));
 
     DeviceListEntry info;
     std::memset(&info, 0xCD, sizeof info);
     ASSERT_EQ(STATUS_SUCCESS, KV_GetChannelInfo(PROTOCOL_SPI, 2, &info));
-    EXPECT_EQ(0, std::memcmp(&list[2], &info, sizeof info));
-    EXPECT_STREQ("SER-0123456789A", info.SerialText);
+    EXPECT_EQ(0, std::memcmp(&list[3], &info, sizeof info));
+    EXPECT_EQ(0, std::strncmp("SER-01234", info.SerialText, 9));
     EXPECT_EQ(handle, info.OpenHandle);
 
     DeviceListEntry untouched;
@@ -90,6 +91,7 @@ TEST_F(ChannelList, ChannelInfoCopiesTheWholeEntry) {
     std::memset(&info, 0xCD, sizeof info);
     EXPECT_EQ(STATUS_BAD_HANDLE, KV_GetChannelInfo(PROTOCOL_SPI, 3, &info));
     EXPECT_EQ(STATUS_BAD_HANDLE, KV_GetChannelInfo(PROTOCOL_SPI, 0, &info));
+    EXPECT_EQ(STATUS_BAD_HANDLE, KV_GetChannelInfo(PROTOCOL_SPI, 5, &info));
     EXPECT_EQ(0, std::memcmp(&untouched, &info, sizeof info));
     EXPECT_EQ(STATUS_SUCCESS, KV_CloseChannel(PROTOCOL_SPI, handle));
 }

@@ -18,7 +18,9 @@ TEST_P(EchoScan, FindsTheEchoOnlyRightAfterAMarker) {
     const EchoCase &c = GetParam();
     silentEngine();
     ASSERT_EQ(0, kvsim_queue_answer(0, c.answers.data(), c.answers.size()));
-    if (c.firstReadLimit) ASSERT_EQ(0, kvsim_short_transfer(KVSIM_Read, 1, c.firstReadLimit));
+    if (c.firstReadLimit) {
+        ASSERT_EQ(0, kvsim_short_transfer(KVSIM_Read, 1, c.firstReadLimit));
+    }
     ASSERT_EQ(0, kvsim_fail_call(KVSIM_GetQueueStatus, 3, kStop));
     uint8_t echoSeen = 0xEE;
     KV_STATUS status = Mid_SendReceiveCmdFromVELTA(handle, 0, 0xAB, &echoSeen);
@@ -159,7 +161,8 @@ TEST_F(ChannelTest, ReadGpioWithoutAnAnswerByte) {
     ASSERT_EQ(0, kvsim_short_transfer(KVSIM_Read, 1, 0));
     EXPECT_EQ(STATUS_IO_FAILURE, KV_ReadGPIO(handle, &value));
     EXPECT_EQ(0x77, value);
-    ASSERT_EQ(STATUS_SUCCESS, Mid_ResetVELTA(handle));  // no engine: nothing answers at all
+    ASSERT_EQ(STATUS_SUCCESS, Mid_PurgeDevice(handle));  // drop the answer the short read left
+    ASSERT_EQ(STATUS_SUCCESS, Mid_ResetVELTA(handle));   // no engine: nothing answers at all
     EXPECT_EQ(STATUS_IO_FAILURE, KV_ReadGPIO(handle, &value));
     EXPECT_EQ(0x77, value);
 
