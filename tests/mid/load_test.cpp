@@ -1,0 +1,99 @@
+// Binding the driver: a process with no driver to find, a driver lacking one entry point, and
+// the infrastructure's small helpers.
+#include <sys/wait.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "mid_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProcessResult {
+    std::string output;
+    int exitStatus = -1;
+};
+
+ProcessResult run(const std::string &command) {
+    ProcessResult result;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[256];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
+    int status = pclose(pipe);
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    return result;
+}
+
+// A directory holding a copy of libVELTA, which looks for its driver beside itself.
+class LibraryCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/mid_load_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir_ = pattern;
+        fs::copy_file(fs::path(KV_LIB_DIR) / "libVELTA.so", dir_ / "libVELTA.so");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    ProcessResult probe(const std::string &mode) {
+        return run("env -u LD_LIBRARY_PATH -u LD_PRELOAD " + std::string(KV_BIN_DIR) + "/mid_load_probe " +
+                   (dir_ / "libVELTA.so").string() + " " + mode + " 2>/dev/null");
+    }
+    fs::path dir_;
+};
+
+TEST_F(LibraryCopy, NoDriverPrintsOneLineAndExitsOne) {
+    ProcessResult result = probe("load");
+    EXPECT_EQ("../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered\n", result.output);
+    EXPECT_EQ(1, result.exitStatus);
+}
+
+TEST_F(LibraryCopy, DriverLackingAnEntryPointLeavesOnlyThatSlotEmpty) {
+    fs::copy_file(fs::path(KV_TEST_BUILD_DIR) / "mid" / "partial_driver" / "libkvzubr.so", dir_ / "libkvzubr.so");
+    ProcessResult result = probe("slots");
+    EXPECT_EQ(
+        "loaded\n"
+        "empty slots: 14\n"
+        "KV_OpenChannel 0\n"
+        "KV_WriteGPIO 18\n"
+        "KV_Channel_Write 18\n"
+        "KV_InitChannel 18\n"
+        "KV_CloseChannel 0\n",
+        result.output);
+    EXPECT_EQ(0, result.exitStatus);
+}
+
+TEST(Infra, BuildTreeLibraryBindsEverySlot) {
+    ASSERT_NE(nullptr, hdll_zubr);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&varFunctionPtrLst);
+    for (unsigned slot = 0; slot < KVSIM_ENTRY_COUNT; ++slot) {
+        void (*entry)(void) = nullptr;
+        std::memcpy(&entry, bytes + slot * sizeof entry, sizeof entry);
+        EXPECT_NE(nullptr, entry) << "slot " << slot;
+    }
+}
+
+TEST(Infra, Helpers) {
+    int32_t output = 0;
+    EXPECT_EQ(STATUS_SUCCESS, Infra_TestFunction(5, &output));
+    EXPECT_EQ(105, output);
+    EXPECT_EQ(STATUS_SUCCESS, Infra_TestFunction(INT32_MAX, &output));
+    EXPECT_EQ(INT32_MIN + 99, output);
+    EXPECT_EQ(STATUS_BAD_PARAMETER, Infra_TestFunction(1, nullptr));
+    EXPECT_EQ(STATUS_FAILURE, Infra_Delay());
+    EXPECT_EQ(STATUS_FAILURE, Infra_Delay());
+}
+
+TEST(Infra, CleanupReleasesTheDriverOnce) {
+    // The test program links the driver itself, so releasing libVELTA's reference keeps it loaded.
+    EXPECT_EQ(0, Cleanup_libVELTA());
+    EXPECT_EQ(nullptr, hdll_zubr);
+    EXPECT_NE(0, Cleanup_libVELTA());
+}
+
+}  // namespace
