@@ -25,7 +25,15 @@ bool same_drive(const LowPinDrive &a, const LowPinDrive &b) {
     return a.value == b.value && a.direction == b.direction && a.zero_only == b.zero_only;
 }
 
-BusRegistrar spi_bus_kind("spi", [](const Json &) { return std::make_unique<SpiBus>(); });
+std::unique_ptr<Bus> make_spi_bus(const Json &channel) {
+    auto bus = std::make_unique<SpiBus>();
+    auto devices = channel.find("devices");
+    if (devices != channel.end())
+        for (const Json &device : *devices) bus->attach(device);
+    return bus;
+}
+
+BusRegistrar spi_bus_kind("spi", make_spi_bus);
 
 }  // namespace
 
