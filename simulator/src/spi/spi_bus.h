@@ -63,7 +63,6 @@ private:
     std::vector<Slot> slots_;
     LowPinDrive drive_;
     std::uint8_t levels_ = 0;  // lines as the engine drives and the pulls leave them (MISO apart)
-    bool drive_seen_ = false;
 };
 
 }  // namespace kvsim
