@@ -176,7 +176,7 @@ public:
 
     void attach(const Json &config) override {
         if (!config.is_object()) throw std::runtime_error("an I2C device must be a JSON object");
-        const std::string kind = config.value("type", config.value("kind", std::string()));
+        const std::string kind = config.value("kind", config.value("type", std::string()));
         auto device = make_i2c_device(kind, config);
         device->set_name(config.value("name", kind));
         if (find(device->name())) throw std::runtime_error("two I2C devices named \"" + device->name() + "\"");
@@ -225,7 +225,13 @@ private:
     Picos rise_time_ = ~Picos{0};
 };
 
-BusRegistrar i2c_bus("i2c", [](const Json &) { return std::unique_ptr<Bus>(new I2cBus()); });
+// The channel object's "devices" array is attached in order.
+BusRegistrar i2c_bus("i2c", [](const Json &channel) {
+    auto bus = std::unique_ptr<Bus>(new I2cBus());
+    if (channel.contains("devices"))
+        for (const Json &device : channel["devices"]) bus->attach(device);
+    return bus;
+});
 
 }  // namespace
 
