@@ -1,1 +1,497 @@
-// placeholder until the module lands
+// I2C master over the VELTA engine: channel operations, bus primitives and device transfers.
+// Every bus action is a fixed stream of engine commands; CommandStream builds them so that
+// the byte primitives and the fast-mode transaction streams share one definition of each
+// pin state and shift block.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <unistd.h>
+
+#include "korvin_infra.h"
+#include "korvin_mid.h"
+#include "korvin_report.h"
+#include "libVELTA_i2c.h"
+
+namespace {
+
+// Null-pointer reports name this path and the line numbers of the original module layout,
+// which applications and their logs already know.
+constexpr const char *kSourcePath = "../../TopLayer/I2C/src/korvin_i2c";
+enum ReportLine : int {
+    kLineGetNumChannelsCount = 154,
+    kLineGetChannelInfoEntry = 183,
+    kLineOpenChannelHandle = 209,
+    kLineInitChannelConfig = 238,
+    kLineInitChannelHandle = 239,
+    kLineCloseChannelHandle = 287,
+    kLineDeviceReadHandle = 324,
+    kLineDeviceReadBuffer = 325,
+    kLineDeviceReadCount = 326,
+    kLineDeviceWriteHandle = 427,
+    kLineDeviceWriteBuffer = 428,
+    kLineDeviceWriteCount = 429,
+};
+
+// Engine opcodes.
+constexpr uint8_t kSetLowPins = 0x80;
+constexpr uint8_t kBitsOutRising = 0x12;
+constexpr uint8_t kBitsOutFalling = 0x13;
+constexpr uint8_t kBitsInRising = 0x22;
+constexpr uint8_t kSendImmediate = 0x87;
+constexpr uint8_t kThreePhaseOn = 0x8C;
+
+// Low-pin values (bit 0 SCL, bit 1 SDA) and directions (SCL, SDA and pin 4 outputs, or SDA
+// released, or both lines released).
+constexpr uint8_t kSclHighSdaHigh = 0x03;
+constexpr uint8_t kSclHighSdaLow = 0x01;
+constexpr uint8_t kSclLowSdaLow = 0x00;
+constexpr uint8_t kSclLowSdaHigh = 0x02;
+constexpr uint8_t kDirDriveBoth = 0x13;
+constexpr uint8_t kDirReleaseSda = 0x11;
+constexpr uint8_t kDirReleaseBoth = 0x10;
+
+// How long each pin state of a start or stop condition is held, in repeated commands.
+constexpr int kStartIdleHold = 10;
+constexpr int kStartLowHold = 20;
+constexpr int kStopHold = 10;
+
+constexpr size_t kPinStateLength = 3;
+constexpr size_t kConditionLength = 93;  // start or stop sequence
+constexpr size_t kBytePrimitiveLength = 12;
+constexpr size_t kAddressBlockLength = 11;
+constexpr size_t kWriteBlockBudget = 11;  // per buffer unit, as the fast write allocates
+constexpr size_t kReadBlockBudget = 12;   // per buffer unit, as the fast read allocates
+
+constexpr uint8_t kAckMask = 0x01;
+constexpr uint8_t kGiveAck = 0x00;  // SDA low in the ninth clock
+constexpr uint8_t kGiveNack = 0x80; // SDA high in the ninth clock
+constexpr uint32_t kHighest7BitAddress = 127;
+
+// Appends engine commands to a caller-owned buffer. The buffer is sized for the stream by
+// its caller; a write past the end is dropped, so a miscount cannot corrupt memory.
+class CommandStream {
+public:
+    CommandStream(uint8_t *buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+
+    uint8_t *data() const { return buffer_; }
+    uint32_t length() const { return static_cast<uint32_t>(length_); }
+    bool fits() const { return length_ <= capacity_; }
+
+    void pins(uint8_t value, uint8_t direction, int repeat = 1) {
+        for (int i = 0; i < repeat; ++i) put3(kSetLowPins, value, direction);
+    }
+    void start() {
+        pins(kSclHighSdaHigh, kDirDriveBoth, kStartIdleHold);
+        pins(kSclHighSdaLow, kDirDriveBoth, kStartLowHold);
+        pins(kSclLowSdaLow, kDirDriveBoth);
+    }
+    void stop() {
+        pins(kSclLowSdaLow, kDirDriveBoth, kStopHold);
+        pins(kSclHighSdaLow, kDirDriveBoth, kStopHold);
+        pins(kSclHighSdaHigh, kDirDriveBoth, kStopHold);
+        pins(kSclHighSdaHigh, kDirReleaseBoth);
+    }
+    // The top `bits` bits of `data` out, changing on the falling clock edge.
+    void write_bits(unsigned bits, uint8_t data) {
+        pins(kSclLowSdaHigh, kDirDriveBoth);
+        put3(kBitsOutFalling, static_cast<uint8_t>(bits - 1), data);
+    }
+    // SDA handed to the device, then `bits` bits sampled; the engine answers one byte.
+    void read_bits(unsigned bits) {
+        pins(kSclLowSdaLow, kDirReleaseSda);
+        put(kBitsInRising);
+        put(static_cast<uint8_t>(bits - 1));
+    }
+    // Bits out, then the device's acknowledge bit in.
+    void write_bits_get_ack(unsigned bits, uint8_t data) {
+        write_bits(bits, data);
+        read_bits(1);
+    }
+    // The master's acknowledge (true) or not-acknowledge bit after a read byte.
+    void give_ack(bool ack) {
+        pins(kSclLowSdaHigh, kDirDriveBoth);
+        put3(kBitsOutRising, 0x00, ack ? kGiveAck : kGiveNack);
+    }
+    void send_immediate() { put(kSendImmediate); }
+
+private:
+    void put(uint8_t byte) {
+        if (length_ < capacity_) buffer_[length_] = byte;
+        ++length_;
+    }
+    void put3(uint8_t a, uint8_t b, uint8_t c) {
+        put(a);
+        put(b);
+        put(c);
+    }
+
+    uint8_t *buffer_;
+    size_t capacity_;
+    size_t length_ = 0;
+};
+
+static_assert(kConditionLength == kPinStateLength * (kStartIdleHold + kStartLowHold + 1), "start length");
+static_assert(kConditionLength == kPinStateLength * (3 * kStopHold + 1), "stop length");
+
+KV_STATUS reported(KV_STATUS status) {
+    if (status != STATUS_SUCCESS) Infra_DbgPrintStatus(status);
+    return status;
+}
+
+KV_STATUS write_stream(KV_HANDLE handle, const CommandStream &stream, uint32_t *written) {
+    return KV_Channel_Write(PROTOCOL_I2C, handle, stream.length(), stream.data(), written);
+}
+
+KV_STATUS send_condition(KV_HANDLE handle, bool start) {
+    uint8_t bytes[kConditionLength];
+    CommandStream stream(bytes, sizeof bytes);
+    if (start)
+        stream.start();
+    else
+        stream.stop();
+    uint32_t written = 0;
+    return write_stream(handle, stream, &written);
+}
+
+// A byte primitive: the whole 12-byte stream in one write, one answer byte back.
+KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait_before_read, uint8_t *answer) {
+    uint32_t written = 0;
+    KV_STATUS status = write_stream(handle, stream, &written);
+    if (status != STATUS_SUCCESS) return reported(status);
+    if (written != stream.length()) return STATUS_IO_FAILURE;
+    if (wait_before_read) usleep(1000);
+    uint8_t byte = 0;
+    uint32_t got = 0;
+    status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &byte, &got);
+    if (status != STATUS_SUCCESS) return reported(status);
+    if (got != 1) return STATUS_IO_FAILURE;
+    *answer = byte;
+    return STATUS_SUCCESS;
+}
+
+// ---- fast mode ----
+
+bool fast_mode(uint32_t options) { return (options & (I2C_OPT_FAST_BYTES | I2C_OPT_FAST_BITS)) != 0; }
+
+// Both counting modes at once would make the size count bits while every block expects an
+// acknowledge: the stream and its read-back would not match, so the call is refused.
+bool conflicting_fast_modes(uint32_t options) {
+    return (options & I2C_OPT_FAST_BYTES) && (options & I2C_OPT_FAST_BITS);
+}
+
+struct FastShape {
+    uint64_t bits;   // B
+    uint64_t groups; // blocks in the stream, one per buffer byte touched
+    uint64_t units;  // U: buffer units the allocation is sized by
+    uint64_t capacity;
+};
+
+FastShape fast_shape(uint32_t size, uint32_t options, bool read) {
+    FastShape shape{};
+    shape.bits = (options & I2C_OPT_FAST_BITS) ? uint64_t{size} : uint64_t{size} * 8;
+    shape.groups = (shape.bits + 7) / 8;
+    if (shape.bits >= 1 && shape.bits <= 7)
+        shape.units = 1;
+    else if (shape.bits >= 8)
+        shape.units = shape.bits / 8 + (read ? 0 : 1);
+    shape.capacity = (read ? kReadBlockBudget : kWriteBlockBudget) * shape.units;
+    if (!(options & I2C_OPT_SKIP_ADDRESS)) shape.capacity += kAddressBlockLength;
+    if (options & I2C_OPT_START) shape.capacity += kConditionLength;
+    if (options & I2C_OPT_STOP) shape.capacity += kConditionLength;
+    return shape;
+}
+
+unsigned group_bits(const FastShape &shape, uint64_t group) {
+    uint64_t left = shape.bits - 8 * group;
+    return left < 8 ? static_cast<unsigned>(left) : 8u;
+}
+
+std::unique_ptr<uint8_t[]> allocate(uint64_t length) {
+    if (length > SIZE_MAX) return nullptr;
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[length ? length : 1]);
+}
+
+void build_fast_stream(CommandStream &stream, const FastShape &shape, uint32_t address, const uint8_t *data,
+                       uint32_t options, bool read) {
+    if (options & I2C_OPT_START) stream.start();
+    if (!(options & I2C_OPT_SKIP_ADDRESS))
+        stream.write_bits_get_ack(8, static_cast<uint8_t>(address * 2 + (read ? 1 : 0)));
+    const bool bytes = (options & I2C_OPT_FAST_BYTES) != 0;
+    for (uint64_t k = 0; k < shape.groups; ++k) {
+        const unsigned n = group_bits(shape, k);
+        if (read) {
+            stream.read_bits(n);
+            if (bytes) stream.give_ack(true);
+        } else if (bytes) {
+            stream.write_bits_get_ack(n, data[k]);
+        } else {
+            stream.write_bits(n, data[k]);
+        }
+    }
+    if (options & I2C_OPT_STOP) stream.stop();
+}
+
+// ---- ordinary mode ----
+
+bool abort_on_nack(uint32_t options) { return (options & I2C_OPT_ABORT_ON_NACK) != 0; }
+
+// Start (if asked) and the address byte; the device must acknowledge it.
+KV_STATUS open_transaction(KV_HANDLE handle, uint32_t address, bool read, uint32_t options) {
+    if (options & I2C_OPT_START) {
+        KV_STATUS status = I2C_Start(handle);
+        if (status != STATUS_SUCCESS) return reported(status);
+    }
+    uint8_t ack = 0;
+    KV_STATUS status = I2C_WriteDeviceAddress(handle, address, read ? 1 : 0, 0, &ack);
+    if (status != STATUS_SUCCESS) return reported(status);
+    return (ack & kAckMask) ? STATUS_NO_DEVICE : STATUS_SUCCESS;
+}
+
+// After the data: a short count is an I/O failure with the bus left open; otherwise the stop
+// (if asked) decides, else the last primitive's status.
+KV_STATUS close_transaction(KV_HANDLE handle, uint32_t size, uint32_t counted, KV_STATUS last,
+                            uint32_t *count, uint32_t options) {
+    *count = counted;
+    if (counted != size) return STATUS_IO_FAILURE;
+    if (options & I2C_OPT_STOP) return reported(I2C_Stop(handle));
+    return last;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- channel operations ----
+
+KV_API KV_STATUS I2C_GetNumChannels(uint32_t *numChannels) {
+    if (!numChannels) {
+        Infra_ReportNull(kSourcePath, kLineGetNumChannelsCount, "I2C_GetNumChannels");
+        return STATUS_BAD_PARAMETER;
+    }
+    return reported(KV_GetNumChannels(PROTOCOL_I2C, numChannels));
+}
+
+KV_API KV_STATUS I2C_GetChannelInfo(uint32_t index, DeviceListEntry *chanInfo) {
+    if (!chanInfo) {
+        Infra_ReportNull(kSourcePath, kLineGetChannelInfoEntry, "I2C_GetChannelInfo");
+        return STATUS_BAD_PARAMETER;
+    }
+    return reported(KV_GetChannelInfo(PROTOCOL_I2C, index + 1, chanInfo));
+}
+
+KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle) {
+    if (!handle) {
+        Infra_ReportNull(kSourcePath, kLineOpenChannelHandle, "I2C_OpenChannel");
+        return STATUS_BAD_PARAMETER;
+    }
+    return reported(KV_OpenChannel(PROTOCOL_I2C, index + 1, handle));
+}
+
+KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
+    if (!config) {
+        Infra_ReportNull(kSourcePath, kLineInitChannelConfig, "I2C_InitChannel");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (!handle) {
+        Infra_ReportNull(kSourcePath, kLineInitChannelHandle, "I2C_InitChannel");
+        return STATUS_BAD_PARAMETER;
+    }
+    const bool three_phase = !(config->configOptions & I2C_CFG_NO_THREE_PHASE);
+    if (three_phase) {
+        // Computed wide: a 32-bit product would wrap a huge rate into a small, accepted one.
+        const uint64_t scaled = uint64_t{config->ClockRate} * 3 / 2;
+        config->ClockRate = scaled > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(scaled);
+    }
+    KV_STATUS status = KV_InitChannel(PROTOCOL_I2C, handle, config->ClockRate, uint32_t{config->LatencyTimer},
+                                      config->configOptions);
+    if (status != STATUS_SUCCESS) return reported(status);
+    if (three_phase) {
+        uint8_t command = kThreePhaseOn;
+        uint32_t written = 0;
+        status = KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
+        if (status != STATUS_SUCCESS) return reported(status);
+    }
+    return reported(I2C_SaveChannelConfig(handle, config));
+}
+
+KV_API KV_STATUS I2C_CloseChannel(KV_HANDLE handle) {
+    if (!handle) {
+        Infra_ReportNull(kSourcePath, kLineCloseChannelHandle, "I2C_CloseChannel");
+        return STATUS_BAD_PARAMETER;
+    }
+    return reported(KV_CloseChannel(PROTOCOL_I2C, handle));
+}
+
+KV_API KV_STATUS I2C_SaveChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
+    (void)handle, (void)config;
+    return STATUS_SUCCESS;
+}
+
+KV_API KV_STATUS I2C_GetChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
+    (void)handle, (void)config;
+    return STATUS_SUCCESS;
+}
+
+// ---- bus primitives ----
+
+KV_API KV_STATUS I2C_Start(KV_HANDLE handle) { return send_condition(handle, true); }
+
+KV_API KV_STATUS I2C_Stop(KV_HANDLE handle) { return send_condition(handle, false); }
+
+KV_API KV_STATUS I2C_WriteDeviceAddress(KV_HANDLE handle, uint32_t deviceAddress, uint8_t read,
+                                        uint8_t addressLen10bit, uint8_t *ack) {
+    if (addressLen10bit) return STATUS_UNSUPPORTED;
+    const uint8_t address_byte = static_cast<uint8_t>(deviceAddress * 2 + (read ? 1 : 0));
+    return reported(I2C_Write8bitsAndGetAck(handle, address_byte, ack));
+}
+
+KV_API KV_STATUS I2C_Write8bitsAndGetAck(KV_HANDLE handle, uint8_t data, uint8_t *ack) {
+    uint8_t bytes[kBytePrimitiveLength];
+    CommandStream stream(bytes, sizeof bytes);
+    stream.write_bits_get_ack(8, data);
+    stream.send_immediate();
+    uint8_t answer = 0;
+    KV_STATUS status = exchange_byte(handle, stream, true, &answer);
+    if (status == STATUS_SUCCESS) *ack = answer & kAckMask;
+    return status;
+}
+
+KV_API KV_STATUS I2C_Read8bitsAndGiveAck(KV_HANDLE handle, uint8_t *data, uint8_t ack) {
+    uint8_t bytes[kBytePrimitiveLength];
+    CommandStream stream(bytes, sizeof bytes);
+    stream.read_bits(8);
+    stream.send_immediate();
+    stream.give_ack(ack != 0);
+    return exchange_byte(handle, stream, false, data);
+}
+
+// ---- device transfers ----
+
+KV_API KV_STATUS I2C_DeviceWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
+                                 uint8_t *buffer, uint32_t *sizeTransferred, uint32_t options) {
+    if (!handle) {
+        Infra_ReportNull(kSourcePath, kLineDeviceWriteHandle, "I2C_DeviceWrite");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (!buffer) {
+        Infra_ReportNull(kSourcePath, kLineDeviceWriteBuffer, "I2C_DeviceWrite");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (!sizeTransferred) {
+        Infra_ReportNull(kSourcePath, kLineDeviceWriteCount, "I2C_DeviceWrite");
+        return STATUS_BAD_PARAMETER;
+    }
+    // Only seven address bits reach the bus: a wider address would reach another device.
+    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    Mid_PurgeDevice(handle);
+    if (fast_mode(options))
+        return I2C_FastWrite(handle, deviceAddress, sizeToTransfer, buffer, nullptr, sizeTransferred, options);
+
+    KV_STATUS status = open_transaction(handle, deviceAddress, false, options);
+    if (status != STATUS_SUCCESS) return status;
+    uint32_t counted = 0;
+    while (counted < sizeToTransfer) {
+        uint8_t ack = 0;
+        status = I2C_Write8bitsAndGetAck(handle, buffer[counted], &ack);
+        ++counted;
+        if (abort_on_nack(options) && (ack & kAckMask)) return STATUS_WRITE_REFUSED;
+        if (status != STATUS_SUCCESS) break;
+    }
+    return close_transaction(handle, sizeToTransfer, counted, status, sizeTransferred, options);
+}
+
+KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
+                                uint8_t *buffer, uint32_t *sizeTransferred, uint32_t options) {
+    if (!handle) {
+        Infra_ReportNull(kSourcePath, kLineDeviceReadHandle, "I2C_DeviceRead");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (!buffer) {
+        Infra_ReportNull(kSourcePath, kLineDeviceReadBuffer, "I2C_DeviceRead");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (!sizeTransferred) {
+        Infra_ReportNull(kSourcePath, kLineDeviceReadCount, "I2C_DeviceRead");
+        return STATUS_BAD_PARAMETER;
+    }
+    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (fast_mode(options))
+        return I2C_FastRead(handle, deviceAddress, sizeToTransfer, buffer, nullptr, sizeTransferred, options);
+
+    KV_STATUS status = open_transaction(handle, deviceAddress, true, options);
+    if (status != STATUS_SUCCESS) return status;
+    uint32_t counted = 0;
+    while (counted < sizeToTransfer) {
+        const bool last = counted + 1 == sizeToTransfer;
+        const bool give_ack = !(last && (options & I2C_OPT_NACK_FINAL_BYTE));
+        status = I2C_Read8bitsAndGiveAck(handle, &buffer[counted], give_ack ? 1 : 0);
+        ++counted;
+        if (status != STATUS_SUCCESS) break;
+    }
+    return close_transaction(handle, sizeToTransfer, counted, status, sizeTransferred, options);
+}
+
+KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
+                               uint8_t *buffer, uint8_t *ackBuffer, uint32_t *sizeTransferred,
+                               uint32_t options) {
+    if (conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    const FastShape shape = fast_shape(sizeToTransfer, options, false);
+    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
+    if (!bytes) return STATUS_NO_RESOURCES;
+    CommandStream stream(bytes.get(), shape.capacity);
+    build_fast_stream(stream, shape, deviceAddress, buffer, options, false);
+    if (!stream.fits()) return STATUS_FAILURE;
+
+    uint32_t written = 0;
+    KV_STATUS status = write_stream(handle, stream, &written);
+    *sizeTransferred = sizeToTransfer;
+    if (status != STATUS_SUCCESS) return reported(status);
+
+    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
+        uint8_t address_ack = 0;
+        uint32_t got = 0;
+        status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
+        if (status != STATUS_SUCCESS) return status;
+    }
+    if (options & I2C_OPT_FAST_BYTES) {
+        // One acknowledge per data byte; U is the size + 1 here, so the read fits.
+        std::unique_ptr<uint8_t[]> acks = allocate(shape.units);
+        if (!acks) return STATUS_NO_RESOURCES;
+        uint32_t got = 0;
+        status = KV_Channel_Read(PROTOCOL_I2C, handle, sizeToTransfer, acks.get(), &got);
+        if (status != STATUS_SUCCESS) return reported(status);
+        if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
+    }
+    return STATUS_SUCCESS;
+}
+
+KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
+                              uint8_t *buffer, uint8_t *unused, uint32_t *sizeTransferred,
+                              uint32_t options) {
+    (void)unused;
+    if (conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    const FastShape shape = fast_shape(sizeToTransfer, options, true);
+    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
+    if (!bytes) return STATUS_NO_RESOURCES;
+    CommandStream stream(bytes.get(), shape.capacity);
+    build_fast_stream(stream, shape, deviceAddress, nullptr, options, true);
+    if (!stream.fits()) return STATUS_FAILURE;
+
+    *sizeTransferred = sizeToTransfer;
+    uint32_t written = 0;
+    KV_STATUS status = write_stream(handle, stream, &written);
+    if (status != STATUS_SUCCESS) return reported(status);
+    uint32_t got = 0;
+    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
+        uint8_t address_ack = 0;
+        status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
+        if (status != STATUS_SUCCESS) return reported(status);
+    }
+    status = KV_Channel_Read(PROTOCOL_I2C, handle, static_cast<uint32_t>(shape.groups), buffer, &got);
+    return reported(status);
+}
+
+}  // extern "C"

@@ -1,0 +1,61 @@
+// An I2C device on the simulated bus. The bus watches SCL and SDA, runs the bit protocol and
+// drives SDA for the device when the protocol hands it the line (the acknowledge bit of a
+// byte written to it, the data bits of a byte read from it); the device sees only events.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bus.h"
+
+namespace kvsim {
+
+class I2cDevice : public Device {
+public:
+    // 7-bit bus address the device answers to.
+    std::uint8_t address() const { return address_; }
+    void set_address(std::uint8_t address) { address_ = address; }
+
+    // A start condition on the bus; repeated when no stop came since the previous start.
+    // Every device sees it, addressed or not.
+    virtual void start(Picos t, bool repeated) { (void)t, (void)repeated; }
+    // The address byte named this device, for a read or a write. True acknowledges.
+    virtual bool select(Picos t, bool read) = 0;
+    // A data byte the master wrote to the selected device. True acknowledges.
+    virtual bool write_byte(Picos t, std::uint8_t value) = 0;
+    // The next byte the selected device sends to the master.
+    virtual std::uint8_t read_byte(Picos t) = 0;
+    // The master's answer to the byte just read: true for acknowledge, false for not.
+    virtual void read_answer(Picos t, bool ack) { (void)t, (void)ack; }
+    // A stop condition on the bus. Every device sees it.
+    virtual void stop(Picos t) { (void)t; }
+
+private:
+    std::uint8_t address_ = 0;
+};
+
+// Device kinds by configuration name ("eeprom24", "i2c-register", "i2c-test"). The factory
+// gets the device's configuration object and throws std::runtime_error on a malformed one.
+using I2cDeviceFactory = std::function<std::unique_ptr<I2cDevice>(const Json &config)>;
+void register_i2c_device(const std::string &kind, I2cDeviceFactory factory);
+std::unique_ptr<I2cDevice> make_i2c_device(const std::string &kind, const Json &config);
+
+struct I2cDeviceRegistrar {
+    I2cDeviceRegistrar(const std::string &kind, I2cDeviceFactory factory) {
+        register_i2c_device(kind, std::move(factory));
+    }
+};
+
+// Helpers for device configuration objects.
+// The 7-bit "address" of a device (default when absent); throws when out of range.
+std::uint8_t config_address(const Json &config, std::uint8_t fallback);
+// An unsigned number by key, default when absent; throws when negative or above `max`.
+std::uint64_t config_unsigned(const Json &config, const char *key, std::uint64_t fallback, std::uint64_t max);
+
+// State files keep memory contents as lowercase hexadecimal text.
+std::string to_hex(const std::uint8_t *data, std::size_t length);
+bool from_hex(const std::string &text, std::vector<std::uint8_t> &out);
+
+}  // namespace kvsim

@@ -1,0 +1,93 @@
+// A test device: acknowledges its address and the first "ack_bytes" data bytes of each
+// write, refuses the rest, answers reads from "read_data" (0xFF once that runs out), and
+// records everything it saw as text, one event per line:
+//   start | restart | stop                 bus conditions
+//   addr <hh> r|w                          its address selected it for a read or a write
+//   write <hh> ack|nack                    a data byte and its acknowledge
+//   read <hh> ack|nack                     a byte it sent and the master's answer
+#include <cstdio>
+#include <limits>
+
+#include "i2c_device.h"
+
+namespace kvsim {
+
+namespace {
+
+class I2cTestDevice : public I2cDevice {
+public:
+    explicit I2cTestDevice(const Json &config)
+        : ack_bytes_(config_unsigned(config, "ack_bytes", std::numeric_limits<std::uint32_t>::max(),
+                                     std::numeric_limits<std::uint32_t>::max())) {
+        set_address(config_address(config, 0x3C));
+    }
+
+    void start(Picos, bool repeated) override { record(repeated ? "restart" : "start"); }
+    bool select(Picos, bool read) override {
+        written_ = 0;
+        char line[16];
+        std::snprintf(line, sizeof line, "addr %02x %c", address(), read ? 'r' : 'w');
+        record(line);
+        return true;
+    }
+    bool write_byte(Picos, std::uint8_t value) override {
+        const bool ack = written_ < ack_bytes_;
+        ++written_;
+        record_byte("write", value, ack);
+        return ack;
+    }
+    std::uint8_t read_byte(Picos) override {
+        last_read_ = next_read_ < read_data_.size() ? read_data_[next_read_++] : 0xFF;
+        return last_read_;
+    }
+    void read_answer(Picos, bool ack) override { record_byte("read", last_read_, ack); }
+    void stop(Picos) override { record("stop"); }
+
+    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
+        if (key != "events") return false;
+        out.assign(events_.begin(), events_.end());
+        return true;
+    }
+    // "events": clears the record (whatever the data); "read_data": the bytes reads return.
+    bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
+        if (key == "events") {
+            events_.clear();
+            return true;
+        }
+        if (key != "read_data") return false;
+        read_data_.assign(data, data + length);
+        next_read_ = 0;
+        return true;
+    }
+    bool set(const std::string &key, double value) override {
+        if (key != "ack_bytes" || value < 0) return false;
+        ack_bytes_ = static_cast<std::uint64_t>(value);
+        return true;
+    }
+
+private:
+    void record(const char *line) {
+        events_ += line;
+        events_ += '\n';
+    }
+    void record_byte(const char *what, std::uint8_t value, bool ack) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%s %02x %s", what, value, ack ? "ack" : "nack");
+        record(line);
+    }
+
+    std::uint64_t ack_bytes_;
+    std::uint64_t written_ = 0;
+    std::vector<std::uint8_t> read_data_;
+    std::size_t next_read_ = 0;
+    std::uint8_t last_read_ = 0xFF;
+    std::string events_;
+};
+
+I2cDeviceRegistrar i2c_test("i2c-test", [](const Json &config) {
+    return std::unique_ptr<I2cDevice>(new I2cTestDevice(config));
+});
+
+}  // namespace
+
+}  // namespace kvsim
