@@ -1,1 +1,91 @@
-// placeholder until the module lands
+// libVELTA infrastructure: binds the bridge driver library when libVELTA is loaded, releases it
+// when libVELTA is unloaded, and offers the diagnostic hook and small helpers all modules use.
+#include "korvin_infra.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "korvin_report.h"
+
+void *hdll_zubr = nullptr;
+varFunctionPtrLst_t varFunctionPtrLst = {};
+
+namespace {
+
+const char kDriverLibrary[] = "libkvzubr.so";
+const char kInfraSourcePath[] = "../../Infra/src/korvin_infra";
+constexpr int kDriverCheckLine = 243;
+
+// A missing entry point leaves its slot null; callers refuse to call through it.
+template <typename Slot>
+void bindSlot(Slot &slot, const char *name) {
+    slot = reinterpret_cast<Slot>(dlsym(hdll_zubr, name));
+}
+
+#define KV_BIND_SLOT(entry) bindSlot(varFunctionPtrLst.entry, #entry)
+
+void bindEntryPoints() {
+    KV_BIND_SLOT(KV_GetLibraryVersion);
+    KV_BIND_SLOT(KV_CreateDeviceInfoList);
+    KV_BIND_SLOT(KV_GetDeviceInfoList);
+    KV_BIND_SLOT(KV_Open);
+    KV_BIND_SLOT(KV_Close);
+    KV_BIND_SLOT(KV_ResetDevice);
+    KV_BIND_SLOT(KV_Purge);
+    KV_BIND_SLOT(KV_SetUSBParameters);
+    KV_BIND_SLOT(KV_SetChars);
+    KV_BIND_SLOT(KV_SetTimeouts);
+    KV_BIND_SLOT(KV_SetLatencyTimer);
+    KV_BIND_SLOT(KV_SetBitMode);
+    KV_BIND_SLOT(KV_GetQueueStatus);
+    KV_BIND_SLOT(KV_Read);
+    KV_BIND_SLOT(KV_Write);
+    KV_BIND_SLOT(KV_GetDeviceInfo);
+}
+
+#undef KV_BIND_SLOT
+
+}  // namespace
+
+void Infra_ReportNull(const char *sourcePath, int line, const char *function) {
+    std::printf("%s:%d:%s(): NULL expression encountered\n", sourcePath, line, function);
+    std::fflush(stdout);
+}
+
+extern "C" {
+
+void Init_libVELTA(void) {
+    hdll_zubr = dlopen(kDriverLibrary, RTLD_LAZY);
+    if (hdll_zubr == nullptr) {
+        Infra_ReportNull(kInfraSourcePath, kDriverCheckLine, "Init_libVELTA");
+        std::exit(1);
+    }
+    bindEntryPoints();
+    static_cast<void>(dlerror());
+}
+
+int Cleanup_libVELTA(void) {
+    if (hdll_zubr == nullptr) return -1;
+    int result = dlclose(hdll_zubr);
+    // Forget the handle once released, so a second cleanup cannot drop a reference twice.
+    if (result == 0) hdll_zubr = nullptr;
+    return result;
+}
+
+void Infra_DbgPrintStatus(KV_STATUS status) { static_cast<void>(status); }
+
+KV_STATUS Infra_Delay(void) { return STATUS_FAILURE; }
+
+KV_STATUS Infra_TestFunction(int32_t input, int32_t *output) {
+    if (output == nullptr) return STATUS_BAD_PARAMETER;
+    *output = static_cast<int32_t>(static_cast<uint32_t>(input) + 100u);
+    return STATUS_SUCCESS;
+}
+
+__attribute__((constructor)) void my_init(void) { Init_libVELTA(); }
+
+__attribute__((destructor)) void my_exit(void) { static_cast<void>(Cleanup_libVELTA()); }
+
+}  // extern "C"

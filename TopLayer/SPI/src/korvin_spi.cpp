@@ -1,1 +1,431 @@
-// placeholder until the module lands
+// SPI master over a bridge channel: channel management, the module-wide configuration list,
+// chip-select handling and transfers. All bytes go through the channel layer with PROTOCOL_SPI.
+#include "libVELTA_spi.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "korvin_infra.h"
+#include "korvin_mid.h"
+#include "korvin_report.h"
+
+struct ConfigListNode {
+    KV_HANDLE channelHandle;
+    ChannelConfig savedConfig;
+    ConfigListNode *next;
+};
+
+static ConfigListNode *ListHead = nullptr;
+
+namespace {
+
+// The null report names the source as it is laid out in the original module, line by line.
+constexpr const char *kSourcePath = "../../TopLayer/SPI/src/korvin_spi";
+constexpr int kLineNumChannelsCount = 105;
+constexpr int kLineChannelInfo = 134;
+constexpr int kLineOpenHandle = 159;
+constexpr int kLineInitConfig = 196;
+constexpr int kLineInitHandle = 197;
+constexpr int kLineCloseHandle = 285;
+constexpr int kLineReadHandle = 341;
+constexpr int kLineReadBuffer = 342;
+constexpr int kLineReadCount = 343;
+constexpr int kLineWriteHandle = 465;
+constexpr int kLineWriteBuffer = 466;
+constexpr int kLineWriteCount = 467;
+constexpr int kLineReadWriteHandle = 594;
+constexpr int kLineReadWriteIn = 595;
+constexpr int kLineReadWriteOut = 596;
+constexpr int kLineReadWriteCount = 597;
+constexpr int kLineChangeCsHandle = 803;
+
+constexpr uint32_t kMaxByteTransfer = 65536;
+constexpr useconds_t kReleasePauseUs = 2000;
+
+constexpr uint8_t kSetLowPins = 0x80;
+constexpr uint8_t kReadLowPins = 0x81;
+constexpr uint8_t kSendImmediate = 0x87;
+
+constexpr uint8_t kClockPin = 0x01;
+constexpr uint8_t kDataOutPin = 0x02;
+constexpr uint8_t kDataInPin = 0x04;
+
+KV_STATUS failed(KV_STATUS status) {
+    Infra_DbgPrintStatus(status);
+    return status;
+}
+
+KV_STATUS null_reported(int line, const char *function) {
+    Infra_ReportNull(kSourcePath, line, function);
+    return STATUS_BAD_PARAMETER;
+}
+
+unsigned cs_selector(uint32_t options) { return (options & SPI_CFG_CS_PIN_BITS) >> 2; }
+bool cs_selector_valid(uint32_t options) { return cs_selector(options) <= 4; }
+// Selectors 5 to 7 name no pin; they are refused where a configuration comes in, and give no
+// bit here should one reach the list through SPI_SaveChannelConfig.
+uint8_t cs_mask(uint32_t options) {
+    return cs_selector_valid(options) ? static_cast<uint8_t>(0x08u << cs_selector(options)) : 0;
+}
+bool clock_idles_high(uint32_t options) { return (options & 0x02u) != 0; }
+bool cs_active_low(uint32_t options) { return (options & SPI_CFG_CS_ACTIVE_LOW) != 0; }
+
+uint8_t direction_of(uint16_t state) { return static_cast<uint8_t>(state); }
+uint8_t value_of(uint16_t state) { return static_cast<uint8_t>(state >> 8); }
+uint16_t pin_state(uint8_t value, uint8_t direction) {
+    return static_cast<uint16_t>(value << 8 | direction);
+}
+uint8_t with_bit(uint8_t byte, uint8_t mask, bool set) {
+    return static_cast<uint8_t>(set ? byte | mask : byte & ~mask);
+}
+
+// Opcodes of one clocking scheme; modes 0 and 3 change data out on the falling edge and sample
+// on the rising one, modes 1 and 2 the other way round.
+struct Opcodes {
+    uint8_t write_bytes, write_bits, read_bytes, read_bits, exchange_bytes, exchange_bits;
+};
+constexpr Opcodes kOutFallingInRising{0x11, 0x13, 0x20, 0x22, 0x31, 0x33};
+constexpr Opcodes kOutRisingInFalling{0x10, 0x12, 0x24, 0x26, 0x34, 0x36};
+
+const Opcodes &opcodes_for(const ChannelConfig &config) {
+    unsigned mode = config.configOptions & SPI_CFG_MODE_BITS;
+    return (mode == 0 || mode == 3) ? kOutFallingInRising : kOutRisingInFalling;
+}
+
+// One engine command of at most four bytes.
+struct Command {
+    uint8_t bytes[4];
+    uint32_t count;
+};
+
+Command length_command(uint8_t opcode, uint32_t length) {
+    uint32_t field = length - 1;
+    return {{opcode, static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8), 0}, 3};
+}
+Command bits_command(uint8_t opcode, uint8_t bits, uint8_t data) {
+    return {{opcode, static_cast<uint8_t>(bits - 1), data, 0}, 3};
+}
+Command pins_command(uint16_t state) { return {{kSetLowPins, value_of(state), direction_of(state), 0}, 3}; }
+Command with_send_immediate(Command command) {
+    command.bytes[command.count++] = kSendImmediate;
+    return command;
+}
+
+KV_STATUS send(KV_HANDLE handle, Command command) {
+    uint32_t done = 0;
+    return KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
+}
+
+// Reads the one answer byte of a bit command or pin read; `*byte` is written only when it came.
+KV_STATUS receive_one(KV_HANDLE handle, uint8_t *byte) {
+    uint8_t answer = 0;
+    uint32_t done = 0;
+    KV_STATUS status = KV_Channel_Read(PROTOCOL_SPI, handle, 1, &answer, &done);
+    if (status != STATUS_SUCCESS) return status;
+    if (done != 1) return STATUS_IO_FAILURE;
+    *byte = answer;
+    return STATUS_SUCCESS;
+}
+
+KV_STATUS look_up(KV_HANDLE handle, ChannelConfig **config) { return SPI_GetChannelConfig(handle, config); }
+
+bool bits_in_range(uint8_t bits) { return bits >= 1 && bits <= 8; }
+
+// Byte mode announces length − 1 in 16 bits: 0 would read as 65,536 and more would be cut.
+bool byte_length_invalid(uint32_t length, uint32_t options) {
+    return (options & SPI_XFER_IN_BITS) == 0 && (length == 0 || length > kMaxByteTransfer);
+}
+
+KV_STATUS assert_cs_if_asked(KV_HANDLE handle, uint32_t options) {
+    return (options & SPI_XFER_CS_ASSERT_AT_START) ? SPI_ToggleCS(handle, 1) : STATUS_SUCCESS;
+}
+KV_STATUS release_cs_if_asked(KV_HANDLE handle, uint32_t options) {
+    return (options & SPI_XFER_CS_RELEASE_AT_END) ? SPI_ToggleCS(handle, 0) : STATUS_SUCCESS;
+}
+
+// Bit mode: chunks of up to 8 bits, chunk k on buffer byte k; the count grows chunk by chunk
+// so that after a failure it holds the bits of the chunks that completed.
+template <typename ChunkTransfer>
+KV_STATUS transfer_chunks(uint32_t length, uint32_t *transferred, ChunkTransfer chunk) {
+    *transferred = 0;
+    for (uint32_t k = 0; *transferred < length; ++k) {
+        uint8_t bits = static_cast<uint8_t>(std::min<uint32_t>(8, length - *transferred));
+        KV_STATUS status = chunk(k, bits);
+        if (status != STATUS_SUCCESS) return status;
+        *transferred += bits;
+    }
+    return STATUS_SUCCESS;
+}
+
+void free_list() {
+    while (ListHead != nullptr) {
+        ConfigListNode *node = ListHead;
+        ListHead = node->next;
+        std::free(node);
+    }
+}
+
+// Channels left open when the library goes away must not leave their nodes behind.
+__attribute__((destructor)) void release_list_at_unload() { free_list(); }
+
+}  // namespace
+
+extern "C" {
+
+KV_STATUS SPI_GetNumChannels(uint32_t *numChannels) {
+    if (numChannels == nullptr) return null_reported(kLineNumChannelsCount, "SPI_GetNumChannels");
+    KV_STATUS status = KV_GetNumChannels(PROTOCOL_SPI, numChannels);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_GetChannelInfo(uint32_t index, DeviceListEntry *chanInfo) {
+    if (chanInfo == nullptr) return null_reported(kLineChannelInfo, "SPI_GetChannelInfo");
+    KV_STATUS status = KV_GetChannelInfo(PROTOCOL_SPI, index + 1, chanInfo);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_OpenChannel(uint32_t index, KV_HANDLE *handle) {
+    if (handle == nullptr) return null_reported(kLineOpenHandle, "SPI_OpenChannel");
+    KV_STATUS status = KV_OpenChannel(PROTOCOL_SPI, index + 1, handle);
+    if (status != STATUS_SUCCESS) return failed(status);
+    status = SPI_AddChannelConfig(*handle);
+    if (status != STATUS_SUCCESS) {
+        // An open channel that no SPI operation could find would only leak.
+        KV_CloseChannel(PROTOCOL_SPI, *handle);
+        return failed(status);
+    }
+    return STATUS_SUCCESS;
+}
+
+KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config) {
+    if (config == nullptr) return null_reported(kLineInitConfig, "SPI_InitChannel");
+    if (handle == nullptr) return null_reported(kLineInitHandle, "SPI_InitChannel");
+    if (!cs_selector_valid(config->configOptions)) return failed(STATUS_BAD_PARAMETER);
+
+    uint8_t direction = static_cast<uint8_t>(config->Pin);
+    direction = with_bit(direction, kClockPin | kDataOutPin | cs_mask(config->configOptions), true);
+    direction = with_bit(direction, kDataInPin, false);
+    uint8_t value = with_bit(static_cast<uint8_t>(config->Pin >> 8), kClockPin,
+                             clock_idles_high(config->configOptions));
+    config->Pin = (config->Pin & 0xFFFF0000u) | pin_state(value, direction);
+    config->reserved = pin_state(value, direction);
+
+    KV_STATUS status = KV_InitChannel(PROTOCOL_SPI, handle, config->ClockRate,
+                                      static_cast<uint32_t>(config->LatencyTimer), config->configOptions);
+    if (status != STATUS_SUCCESS) return failed(status);
+    status = send(handle, pins_command(config->reserved));
+    if (status != STATUS_SUCCESS) return failed(status);
+    status = SPI_SaveChannelConfig(handle, config);
+    if (status != STATUS_SUCCESS) return failed(status);
+    return STATUS_SUCCESS;
+}
+
+KV_STATUS SPI_ChangeCS(KV_HANDLE handle, uint32_t configOptions) {
+    if (handle == nullptr) return null_reported(kLineChangeCsHandle, "SPI_ChangeCS");
+    if (!cs_selector_valid(configOptions)) return failed(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return failed(status);
+
+    config->configOptions = configOptions;
+    uint16_t state = config->reserved | cs_mask(configOptions);
+    state = pin_state(with_bit(value_of(state), kClockPin, clock_idles_high(configOptions)), direction_of(state));
+    config->reserved = state;
+    status = send(handle, pins_command(state));
+    if (status != STATUS_SUCCESS) return failed(status);
+    return SPI_SaveChannelConfig(handle, config);
+}
+
+KV_STATUS SPI_CloseChannel(KV_HANDLE handle) {
+    if (handle == nullptr) return null_reported(kLineCloseHandle, "SPI_CloseChannel");
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return failed(status);
+
+    uint8_t final_direction = static_cast<uint8_t>(config->Pin >> 16);
+    uint8_t final_value = static_cast<uint8_t>(config->Pin >> 24);
+    status = send(handle, pins_command(pin_state(final_value, final_direction)));
+    if (status != STATUS_SUCCESS) return failed(status);
+    status = KV_CloseChannel(PROTOCOL_SPI, handle);
+    if (status != STATUS_SUCCESS) return failed(status);
+    return SPI_DelChannelConfig(handle);
+}
+
+KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
+    bool found = false;
+    for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
+        if (node->channelHandle != handle) continue;
+        *config = &node->savedConfig;
+        found = true;
+    }
+    return found ? STATUS_SUCCESS : STATUS_FAILURE;
+}
+
+KV_STATUS SPI_SaveChannelConfig(KV_HANDLE handle, ChannelConfig *config) {
+    bool found = false;
+    for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
+        if (node->channelHandle != handle) continue;
+        if (&node->savedConfig != config) node->savedConfig = *config;
+        found = true;
+    }
+    return found ? STATUS_SUCCESS : STATUS_FAILURE;
+}
+
+KV_STATUS SPI_AddChannelConfig(KV_HANDLE handle) {
+    // Zero-filled, so that anything used before SPI_InitChannel acts on defined settings.
+    auto *node = static_cast<ConfigListNode *>(std::calloc(1, sizeof(ConfigListNode)));
+    if (node == nullptr) return STATUS_NO_RESOURCES;
+    node->channelHandle = handle;
+    node->next = nullptr;
+    ConfigListNode **tail = &ListHead;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = node;
+    return STATUS_SUCCESS;
+}
+
+KV_STATUS SPI_DelChannelConfig(KV_HANDLE handle) {
+    for (ConfigListNode **link = &ListHead; *link != nullptr; link = &(*link)->next) {
+        ConfigListNode *node = *link;
+        if (node->channelHandle != handle) continue;
+        *link = node->next;
+        std::free(node);
+        break;
+    }
+    return STATUS_SUCCESS;
+}
+
+KV_STATUS SPI_DisplayList(void) { return STATUS_FAILURE; }
+
+KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state) {
+    if (state > 1) return failed(STATUS_BAD_PARAMETER);
+    // The device gets at least 2 ms of its frame before every release.
+    if (state == 0) usleep(kReleasePauseUs);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return failed(status);
+
+    uint8_t mask = cs_mask(config->configOptions);
+    bool level_high = (state == 1) != cs_active_low(config->configOptions);
+    uint8_t direction = direction_of(config->reserved) | mask;
+    uint8_t value = with_bit(value_of(config->reserved), mask, level_high);
+    config->reserved = pin_state(value, direction);
+    status = send(handle, pins_command(config->reserved));
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_Write8bits(KV_HANDLE handle, uint8_t data, uint8_t numBits) {
+    if (!bits_in_range(numBits)) return failed(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return failed(status);
+    status = send(handle, bits_command(opcodes_for(*config).write_bits, numBits, data));
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_Read8bits(KV_HANDLE handle, uint8_t *data, uint8_t numBits) {
+    if (data == nullptr || !bits_in_range(numBits)) return failed(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return failed(status);
+    Command command = bits_command(opcodes_for(*config).read_bits, numBits, kSendImmediate);
+    status = send(handle, command);
+    if (status == STATUS_SUCCESS) status = receive_one(handle, data);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, uint32_t *sizeTransferred,
+                    uint32_t transferOptions) {
+    if (handle == nullptr) return null_reported(kLineWriteHandle, "SPI_Write");
+    if (buffer == nullptr) return null_reported(kLineWriteBuffer, "SPI_Write");
+    if (sizeTransferred == nullptr) return null_reported(kLineWriteCount, "SPI_Write");
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status == STATUS_SUCCESS) status = assert_cs_if_asked(handle, transferOptions);
+    if (status != STATUS_SUCCESS) return failed(status);
+
+    if (transferOptions & SPI_XFER_IN_BITS) {
+        status = transfer_chunks(sizeToTransfer, sizeTransferred, [&](uint32_t k, uint8_t bits) {
+            return SPI_Write8bits(handle, buffer[k], bits);
+        });
+    } else {
+        status = send(handle, length_command(opcodes_for(*config).write_bytes, sizeToTransfer));
+        if (status == STATUS_SUCCESS)
+            status = KV_Channel_Write(PROTOCOL_SPI, handle, sizeToTransfer, buffer, sizeTransferred);
+    }
+    if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, uint32_t *sizeTransferred,
+                   uint32_t transferOptions) {
+    if (handle == nullptr) return null_reported(kLineReadHandle, "SPI_Read");
+    if (buffer == nullptr) return null_reported(kLineReadBuffer, "SPI_Read");
+    if (sizeTransferred == nullptr) return null_reported(kLineReadCount, "SPI_Read");
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    KV_STATUS status = assert_cs_if_asked(handle, transferOptions);
+    if (status != STATUS_SUCCESS) return failed(status);
+
+    if (transferOptions & SPI_XFER_IN_BITS) {
+        status = transfer_chunks(sizeToTransfer, sizeTransferred, [&](uint32_t k, uint8_t bits) {
+            return SPI_Read8bits(handle, &buffer[k], bits);
+        });
+    } else {
+        ChannelConfig *config = nullptr;
+        status = look_up(handle, &config);
+        if (status == STATUS_SUCCESS)
+            status = send(handle,
+                          with_send_immediate(length_command(opcodes_for(*config).read_bytes, sizeToTransfer)));
+        if (status == STATUS_SUCCESS)
+            status = KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, buffer, sizeTransferred);
+    }
+    if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer, uint32_t sizeToTransfer,
+                        uint32_t *sizeTransferred, uint32_t transferOptions) {
+    if (handle == nullptr) return null_reported(kLineReadWriteHandle, "SPI_ReadWrite");
+    if (inBuffer == nullptr) return null_reported(kLineReadWriteIn, "SPI_ReadWrite");
+    if (outBuffer == nullptr) return null_reported(kLineReadWriteOut, "SPI_ReadWrite");
+    if (sizeTransferred == nullptr) return null_reported(kLineReadWriteCount, "SPI_ReadWrite");
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status == STATUS_SUCCESS) status = assert_cs_if_asked(handle, transferOptions);
+    if (status != STATUS_SUCCESS) return failed(status);
+    *sizeTransferred = 0;
+
+    const Opcodes &opcodes = opcodes_for(*config);
+    if (transferOptions & SPI_XFER_IN_BITS) {
+        status = transfer_chunks(sizeToTransfer, sizeTransferred, [&](uint32_t k, uint8_t bits) {
+            KV_STATUS chunk = send(handle, bits_command(opcodes.exchange_bits, bits, outBuffer[k]));
+            return chunk == STATUS_SUCCESS ? receive_one(handle, &inBuffer[k]) : chunk;
+        });
+    } else {
+        status = send(handle, length_command(opcodes.exchange_bytes, sizeToTransfer));
+        if (status == STATUS_SUCCESS)
+            status = KV_Channel_Write(PROTOCOL_SPI, handle, sizeToTransfer, outBuffer, sizeTransferred);
+        if (status == STATUS_SUCCESS)
+            status = KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, inBuffer, sizeTransferred);
+    }
+    if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
+    return status == STATUS_SUCCESS ? status : failed(status);
+}
+
+KV_STATUS SPI_IsBusy(KV_HANDLE handle, uint8_t *busy) {
+    if (busy == nullptr) return failed(STATUS_BAD_PARAMETER);
+    // The chip-select changes are best effort: the pin read is what answers the question.
+    SPI_ToggleCS(handle, 1);
+    uint8_t levels = 0;
+    KV_STATUS status = send(handle, Command{{kReadLowPins, kSendImmediate, 0, 0}, 2});
+    if (status == STATUS_SUCCESS) status = receive_one(handle, &levels);
+    if (status != STATUS_SUCCESS) return failed(status);
+    *busy = levels != 0 ? 1 : 0;
+    SPI_ToggleCS(handle, 0);
+    return STATUS_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,209 @@
+// A 25-series serial memory: read, write enable/disable, page program with wrap-around inside
+// the page, read status with write-in-progress (bit 0) and write-enable-latch (bit 1). Outside a
+// command, with its chip-select active, it shows ready/busy on MISO: high while a write runs.
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "../spi_device.h"
+#include "config_value.h"
+
+namespace kvsim {
+
+namespace {
+
+constexpr std::uint8_t kRead = 0x03;
+constexpr std::uint8_t kWriteEnable = 0x06;
+constexpr std::uint8_t kWriteDisable = 0x04;
+constexpr std::uint8_t kPageProgram = 0x02;
+constexpr std::uint8_t kReadStatus = 0x05;
+constexpr std::uint8_t kWriteInProgress = 0x01;
+constexpr std::uint8_t kWriteEnableLatch = 0x02;
+constexpr Picos kPicosPerMicro = 1000000;
+constexpr std::uint64_t kMaxSize = 16u << 20;
+
+std::string to_hex(const std::vector<std::uint8_t> &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) text += digits[b >> 4], text += digits[b & 15];
+    return text;
+}
+
+bool from_hex(const std::string &text, std::vector<std::uint8_t> &bytes) {
+    auto nibble = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (text.size() != bytes.size() * 2) return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        int high = nibble(text[2 * i]), low = nibble(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return true;
+}
+
+class SpiMemory : public SpiDevice {
+public:
+    explicit SpiMemory(const Json &config)
+        : size_(config_uint(config, "size", 65536, 1, kMaxSize)),
+          page_size_(config_uint(config, "page_size", 256, 1, size_)),
+          write_cycle_(config_uint(config, "write_cycle_us", 1000, 0, 60000000) * kPicosPerMicro),
+          address_bytes_(size_ > 65536 ? 3 : 2),
+          memory_(size_, 0xFF),
+          page_(page_size_) {
+        if (size_ % page_size_ != 0) throw std::runtime_error("\"size\" must be a multiple of \"page_size\"");
+    }
+
+    void frame_begin(Picos t) override {
+        settle(t);
+        phase_ = Phase::Command;
+        command_ = 0;
+        frame_bytes_ = 0;
+        page_bytes_ = 0;
+    }
+
+    std::uint8_t next_out(Picos t) override {
+        settle(t);
+        if (phase_ == Phase::Data && command_ == kRead) return memory_[address_];
+        if (phase_ == Phase::Status) return status(t);
+        return busy(t) ? 0xFF : 0x00;
+    }
+
+    void byte_in(Picos t, std::uint8_t value) override {
+        settle(t);
+        ++frame_bytes_;
+        switch (phase_) {
+            case Phase::Command: take_command(t, value); break;
+            case Phase::Address: take_address_byte(value); break;
+            case Phase::Data: take_data_byte(value); break;
+            case Phase::Status:
+            case Phase::Ignore: break;
+        }
+    }
+
+    // Latches and programming take effect only when the frame ends on a byte boundary.
+    void frame_end(Picos t, unsigned bits, std::uint8_t) override {
+        settle(t);
+        Phase phase = phase_;
+        phase_ = Phase::Ignore;
+        if (bits != 0) return;
+        if (command_ == kWriteEnable && frame_bytes_ == 1) write_enabled_ = true;
+        if (command_ == kWriteDisable && frame_bytes_ == 1) write_enabled_ = false;
+        if (command_ == kPageProgram && phase == Phase::Data && page_bytes_ > 0) program(t);
+    }
+
+    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
+        if (key != "memory") return false;
+        out = memory_;
+        return true;
+    }
+
+    bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
+        if (key != "memory" || length > memory_.size()) return false;
+        std::copy(data, data + length, memory_.begin());
+        return true;
+    }
+
+    bool set(const std::string &key, double value) override {
+        if (key != "write_cycle_us" || !(value >= 0)) return false;
+        write_cycle_ = static_cast<Picos>(value * kPicosPerMicro);
+        return true;
+    }
+
+    Json save_state() const override { return Json{{"size", size_}, {"memory", to_hex(memory_)}}; }
+
+    void load_state(const Json &state) override {
+        auto size = state.find("size");
+        auto memory = state.find("memory");
+        if (size == state.end() || memory == state.end() || !memory->is_string()) return;
+        if (!size->is_number_unsigned() || size->get<std::uint64_t>() != size_) return;
+        std::vector<std::uint8_t> contents(size_);
+        if (from_hex(memory->get<std::string>(), contents)) memory_ = std::move(contents);
+    }
+
+private:
+    enum class Phase { Command, Address, Data, Status, Ignore };
+
+    bool busy(Picos t) const { return t < write_end_; }
+    std::uint8_t status(Picos t) const {
+        return static_cast<std::uint8_t>((busy(t) ? kWriteInProgress : 0) | (write_enabled_ ? kWriteEnableLatch : 0));
+    }
+    // The latch drops when a write cycle completes.
+    void settle(Picos t) {
+        if (cycle_running_ && !busy(t)) cycle_running_ = false, write_enabled_ = false;
+    }
+
+    void take_command(Picos t, std::uint8_t value) {
+        command_ = value;
+        address_ = 0;
+        address_count_ = 0;
+        // During a write cycle only the status can be read.
+        if (busy(t) && value != kReadStatus) {
+            phase_ = Phase::Ignore;
+        } else if (value == kRead || (value == kPageProgram && write_enabled_)) {
+            phase_ = Phase::Address;
+        } else if (value == kReadStatus) {
+            phase_ = Phase::Status;
+        } else {
+            phase_ = Phase::Ignore;
+        }
+    }
+
+    void take_address_byte(std::uint8_t value) {
+        address_ = (address_ << 8 | value) % size_;
+        if (++address_count_ < address_bytes_) return;
+        phase_ = Phase::Data;
+        page_offset_ = address_ % page_size_;
+        std::fill(page_.begin(), page_.end(), Pending{});
+    }
+
+    void take_data_byte(std::uint8_t value) {
+        if (command_ == kRead) {
+            address_ = (address_ + 1) % size_;
+            return;
+        }
+        page_[page_offset_] = Pending{true, value};
+        page_offset_ = (page_offset_ + 1) % page_size_;
+        ++page_bytes_;
+    }
+
+    void program(Picos t) {
+        std::uint64_t page_start = address_ - address_ % page_size_;
+        for (std::uint64_t i = 0; i < page_size_; ++i)
+            if (page_[i].written) memory_[page_start + i] = page_[i].value;
+        write_end_ = t + write_cycle_;
+        cycle_running_ = true;
+    }
+
+    struct Pending {
+        bool written = false;
+        std::uint8_t value = 0;
+    };
+
+    std::uint64_t size_;
+    std::uint64_t page_size_;
+    Picos write_cycle_;
+    unsigned address_bytes_;
+    std::vector<std::uint8_t> memory_;
+    std::vector<Pending> page_;
+    Phase phase_ = Phase::Ignore;
+    std::uint8_t command_ = 0;
+    std::uint64_t address_ = 0;
+    unsigned address_count_ = 0;
+    std::uint64_t page_offset_ = 0;
+    std::uint64_t frame_bytes_ = 0;
+    std::uint64_t page_bytes_ = 0;
+    bool write_enabled_ = false;
+    bool cycle_running_ = false;
+    Picos write_end_ = 0;
+};
+
+SpiDeviceRegistrar memory_kind("spi-memory", [](const Json &config) { return std::make_unique<SpiMemory>(config); });
+
+}  // namespace
+
+}  // namespace kvsim
