@@ -15,6 +15,15 @@
 extern "C" {
 #endif
 
+/* Statuses of the simulated driver's entry points (besides 0, success). They are chosen
+ * apart from libVELTA's own values so a test can tell who refused. */
+#define KVSIM_STATUS_BAD_HANDLE 101u    /* handle not open (closed, unknown or null) */
+#define KVSIM_STATUS_NOT_FOUND 102u     /* no channel at that list position */
+#define KVSIM_STATUS_ALREADY_OPEN 103u  /* the channel is open already */
+#define KVSIM_STATUS_BAD_ARGUMENT 104u  /* null pointer or value out of range */
+#define KVSIM_STATUS_UNSUPPORTED 105u   /* bit mode the channel does not offer */
+#define KVSIM_STATUS_INTERNAL 106u      /* unexpected fault inside the simulator */
+
 /* Driver entry points, by slot number. */
 typedef enum kvsim_entry {
     KVSIM_GetLibraryVersion = 0,

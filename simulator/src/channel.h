@@ -1,0 +1,72 @@
+// One channel of a simulated bridge: what the device list shows of it, its bus, its engine
+// (on channels that carry one), the host's byte log and the answer queue.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bus.h"
+#include "byte_queue.h"
+#include "engine.h"
+#include "vcd.h"
+
+namespace kvsim {
+
+struct ChannelInfo {
+    std::uint32_t type = 0;
+    std::uint32_t location = 0;
+    unsigned position_in_bridge = 1;  // 1 for the first channel
+    std::string bridge_serial;
+    std::string serial;
+    std::string description;
+    bool has_engine = false;
+};
+
+class Channel {
+public:
+    Channel(ChannelInfo info, std::unique_ptr<Bus> bus);
+
+    const ChannelInfo &info() const { return info_; }
+    Bus &bus() { return *bus_; }
+    Engine *engine() { return engine_.get(); }
+
+    void open(bool wall_clock);
+    void close();
+    bool is_open() const { return open_; }
+
+    // Logs the bytes and, in engine mode, executes them.
+    void write(const std::uint8_t *bytes, std::size_t count);
+    std::size_t read(std::uint8_t *out, std::size_t count) { return answers_.pop(out, count); }
+    std::size_t pending() const { return answers_.size(); }
+    ByteQueue &answers() { return answers_; }
+    void purge(bool receive, bool transmit);
+    // False when the mode is not offered on this channel.
+    bool set_bit_mode(std::uint8_t mode);
+    std::uint8_t bit_mode() const { return bit_mode_; }
+
+    const std::vector<std::uint8_t> &log() const { return log_; }
+    void clear_log() { log_.clear(); }
+
+    void set_trace(std::unique_ptr<VcdWriter> trace);
+    VcdWriter *trace() { return trace_.get(); }
+
+private:
+    void follow_wall_clock();
+
+    ChannelInfo info_;
+    std::unique_ptr<Bus> bus_;
+    ByteQueue answers_;
+    std::unique_ptr<Engine> engine_;
+    std::unique_ptr<VcdWriter> trace_;
+    std::vector<std::uint8_t> log_;
+    bool open_ = false;
+    bool wall_clock_ = false;
+    std::uint8_t bit_mode_ = 0;
+    std::chrono::steady_clock::time_point opened_at_;
+    Picos opened_at_virtual_ = 0;
+};
+
+}  // namespace kvsim

@@ -1,0 +1,290 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kvsim {
+
+namespace {
+
+constexpr std::uint32_t kFastBaseHz = 30000000;
+constexpr std::uint32_t kSlowBaseHz = 6000000;
+constexpr std::size_t kMaxData = 65536;
+constexpr std::uint8_t kUnknownAnswer = 0xFA;
+
+// Opcode bits of the shift commands.
+constexpr std::uint8_t kOutFalling = 0x01;
+constexpr std::uint8_t kBitMode = 0x02;
+constexpr std::uint8_t kInFalling = 0x04;
+constexpr std::uint8_t kDataOut = 0x10;
+constexpr std::uint8_t kDataIn = 0x20;
+
+constexpr std::uint8_t kClockPin = 0x01;
+constexpr std::uint8_t kDataOutPin = 0x02;
+constexpr std::uint8_t kDataInPin = 0x04;
+
+// Argument bytes after each opcode; -1 marks a byte that is no command.
+using ArgumentTable = std::array<std::int8_t, 256>;
+
+ArgumentTable full_speed_table() {
+    ArgumentTable t;
+    t.fill(-1);
+    for (int op : {0x10, 0x11, 0x12, 0x13, 0x20, 0x24, 0x31, 0x33, 0x34, 0x36, 0x80, 0x82, 0x86}) t[op] = 2;
+    for (int op : {0x22, 0x26}) t[op] = 1;
+    for (int op : {0x81, 0x83, 0x84, 0x85, 0x87}) t[op] = 0;
+    return t;
+}
+
+ArgumentTable high_speed_table() {
+    ArgumentTable t = full_speed_table();
+    for (int op : {0x8A, 0x8B, 0x8C, 0x8D}) t[op] = 0;
+    t[0x9E] = 2;
+    return t;
+}
+
+const ArgumentTable kFullSpeed = full_speed_table();
+const ArgumentTable kHighSpeed = high_speed_table();
+
+bool is_shift(std::uint8_t op) { return op >= 0x10 && op < 0x40; }
+bool carries_data(std::uint8_t op) { return is_shift(op) && (op & kDataOut) && !(op & kBitMode); }
+
+std::uint8_t with_bit(std::uint8_t value, std::uint8_t mask, bool on) {
+    return static_cast<std::uint8_t>(on ? value | mask : value & ~mask);
+}
+
+}  // namespace
+
+Engine::Engine(bool full_speed, Bus &bus, ByteQueue &answers)
+    : argument_counts_(full_speed ? kFullSpeed.data() : kHighSpeed.data()),
+      full_speed_(full_speed),
+      bus_(bus),
+      answers_(answers),
+      wires_(bus) {
+    data_.reserve(kMaxData);
+    reset();
+}
+
+void Engine::reset() {
+    clear_partial();
+    loopback_ = false;
+    three_phase_ = false;
+    divide_by_5_ = !full_speed_;
+    divisor_ = 0;
+    wires_.release_all();
+}
+
+void Engine::clear_partial() {
+    phase_ = Phase::Opcode;
+    have_args_ = need_args_ = 0;
+    data_needed_ = 0;
+    data_.clear();
+}
+
+Picos Engine::half_period() const {
+    const std::uint64_t base = divide_by_5_ ? kSlowBaseHz : kFastBaseHz;
+    const std::uint64_t picos_per_period_times_base = 1000000000000ULL * (divisor_ + 1ULL);
+    return (picos_per_period_times_base + base) / (2 * base);
+}
+
+void Engine::feed(const std::uint8_t *bytes, std::size_t count) {
+    std::size_t i = 0;
+    while (i < count) {
+        switch (phase_) {
+        case Phase::Opcode:
+            begin(bytes[i++]);
+            break;
+        case Phase::Arguments:
+            args_[have_args_++] = bytes[i++];
+            if (have_args_ == need_args_) {
+                std::size_t used = 0;
+                arguments_complete(bytes + i, count - i, &used);
+                i += used;
+            }
+            break;
+        case Phase::Data: {
+            std::size_t take = std::min(count - i, data_needed_ - data_.size());
+            data_.insert(data_.end(), bytes + i, bytes + i + take);
+            i += take;
+            if (data_.size() == data_needed_) {
+                shift_bytes(data_.data(), data_.size());
+                clear_partial();
+            }
+            break;
+        }
+        }
+    }
+}
+
+void Engine::begin(std::uint8_t opcode) {
+    const int arguments = argument_counts_[opcode];
+    if (arguments < 0) {
+        unknown(opcode);
+        return;
+    }
+    opcode_ = opcode;
+    if (arguments == 0) {
+        execute();
+        return;
+    }
+    need_args_ = static_cast<std::uint8_t>(arguments);
+    have_args_ = 0;
+    phase_ = Phase::Arguments;
+}
+
+// The command's fixed bytes are in. A data-carrying command runs straight from the write's
+// buffer when all its data is there; otherwise its data is collected first.
+void Engine::arguments_complete(const std::uint8_t *rest, std::size_t available, std::size_t *used) {
+    if (!carries_data(opcode_)) {
+        clear_partial();
+        execute();
+        return;
+    }
+    data_needed_ = byte_count();
+    if (available >= data_needed_) {
+        *used = data_needed_;
+        clear_partial();
+        shift_bytes(rest, *used);
+        return;
+    }
+    phase_ = Phase::Data;
+}
+
+void Engine::unknown(std::uint8_t opcode) {
+    if (echo_) {
+        answers_.push(kUnknownAnswer);
+        answers_.push(opcode);
+    }
+    tick();
+}
+
+void Engine::tick() { wires_.advance(2 * half_period()); }
+
+void Engine::execute() {
+    if (is_shift(opcode_)) {
+        if (opcode_ & kBitMode)
+            shift_bits((args_[0] & 7u) + 1, args_[1]);
+        else
+            shift_bytes(nullptr, byte_count());
+        return;
+    }
+    switch (opcode_) {
+    case 0x80: {
+        LowPinDrive drive = wires_.low();
+        drive.value = args_[0];
+        drive.direction = args_[1];
+        wires_.drive_low(drive);
+        break;
+    }
+    case 0x81: answers_.push(wires_.sense_low()); break;
+    case 0x82: wires_.set_high(args_[0], args_[1]); break;
+    case 0x83: answers_.push(wires_.high_levels()); break;
+    case 0x84: loopback_ = true; break;
+    case 0x85: loopback_ = false; break;
+    case 0x86: divisor_ = static_cast<std::uint16_t>(args_[0] | (args_[1] << 8)); break;
+    case 0x87: break;  // answers are always delivered at once
+    case 0x8A: divide_by_5_ = false; break;
+    case 0x8B: divide_by_5_ = true; break;
+    case 0x8C: three_phase_ = true; break;
+    case 0x8D: three_phase_ = false; break;
+    case 0x9E: wires_.set_zero_only(args_[0], args_[1]); break;
+    default: break;
+    }
+    tick();
+}
+
+ShiftSpec Engine::shift_spec() const {
+    ShiftSpec spec;
+    spec.out = opcode_ & kDataOut;
+    spec.in = opcode_ & kDataIn;
+    spec.out_on_falling = opcode_ & kOutFalling;
+    spec.in_on_falling = opcode_ & kInFalling;
+    spec.three_phase = three_phase_;
+    return spec;
+}
+
+bool Engine::sample_data_in() {
+    if (loopback_) return wires_.low().value & kDataOutPin;
+    return wires_.sense_low() & kDataInPin;
+}
+
+// Clocks `bits` bits edge by edge. A bit has two clock edges, the first leaving the clock's
+// idle level. Data out changes on the edge the command names; when that is the second edge
+// the first bit is put out before the first edge. With three-phase clocking data changes
+// half a period before the first edge and is held half a period after the second.
+template <class OutBit, class InBit>
+void Engine::clock(const ShiftSpec &spec, std::size_t bits, OutBit out_bit, InBit in_bit) {
+    const Picos half = half_period();
+    LowPinDrive drive = wires_.low();
+    const bool idle_high = drive.value & kClockPin;
+    const bool first_edge_rising = !idle_high;
+    const bool out_on_first = spec.out && (spec.out_on_falling != first_edge_rising);
+    const bool in_on_first = spec.in && (spec.in_on_falling != first_edge_rising);
+
+    auto put_data = [&](std::size_t k) {
+        std::uint8_t value = with_bit(drive.value, kDataOutPin, out_bit(k));
+        if (value == drive.value) return;
+        drive.value = value;
+        wires_.drive_low(drive);
+    };
+    auto edge = [&](bool clock_high, bool samples, bool puts, std::size_t k) {
+        wires_.advance(half);
+        if (samples) in_bit(sample_data_in());
+        drive.value = with_bit(drive.value, kClockPin, clock_high);
+        if (puts) drive.value = with_bit(drive.value, kDataOutPin, out_bit(k));
+        wires_.drive_low(drive);
+    };
+
+    if (spec.three_phase) {
+        for (std::size_t k = 0; k < bits; ++k) {
+            if (spec.out) put_data(k);
+            edge(!idle_high, in_on_first, false, k);
+            edge(idle_high, spec.in && !in_on_first, false, k);
+            wires_.advance(half);
+        }
+        return;
+    }
+    const bool out_on_second = spec.out && !out_on_first;
+    if (out_on_second && bits) put_data(0);
+    for (std::size_t k = 0; k < bits; ++k) {
+        edge(!idle_high, in_on_first, out_on_first, k);
+        edge(idle_high, spec.in && !in_on_first, out_on_second && k + 1 < bits, k + 1);
+    }
+}
+
+void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
+    const ShiftSpec spec = shift_spec();
+    std::uint8_t *in = spec.in ? answers_.extend(count) : nullptr;
+
+    if (!loopback_ && !wires_.tracing()) {
+        Picos t = wires_.now();
+        if (bus_.shift_bytes(&t, half_period(), spec, wires_.low(), out, in, count)) {
+            LowPinDrive final_drive = wires_.low();
+            if (spec.out) final_drive.value = with_bit(final_drive.value, kDataOutPin, out[count - 1] & 1);
+            wires_.advance_to(t);
+            wires_.adopt_low(final_drive);
+            return;
+        }
+    }
+
+    std::uint8_t acc = 0;
+    std::size_t filled = 0;
+    clock(
+        spec, count * 8, [out](std::size_t k) { return bool((out[k >> 3] >> (7 - (k & 7))) & 1); },
+        [&](bool bit) {
+            acc = static_cast<std::uint8_t>((acc << 1) | bit);
+            if (++filled % 8 == 0) in[filled / 8 - 1] = acc;
+        });
+}
+
+// Bits go out from the most significant end; bits read are shifted in at the least
+// significant end, so n bits read land in the low n bits of the answer.
+void Engine::shift_bits(unsigned bits, std::uint8_t out) {
+    const ShiftSpec spec = shift_spec();
+    std::uint8_t acc = 0;
+    clock(
+        spec, bits, [out](std::size_t k) { return bool((out >> (7 - k)) & 1); },
+        [&](bool bit) { acc = static_cast<std::uint8_t>((acc << 1) | bit); });
+    if (spec.in) answers_.push(acc);
+}
+
+}  // namespace kvsim

@@ -1,0 +1,63 @@
+#include <cstdio>
+#include <fstream>
+
+#include "sim_support.h"
+
+namespace {
+
+std::string load_fails(const char *json) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kvsim_load_config_json(json), -1) << json;
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(kvsim_channel_count(), 0u) << json;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    return err;
+}
+
+TEST(Config, MalformedConfigurationsGiveOneClearMessageAndNoBridges) {
+    EXPECT_NE(load_fails(R"({"bridges": [)").find("syntax error"), std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [{"type": "8"}]})").find("bridges[0].type"), std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [{"type": 8, "channels": [{"bus": "can"}]}]})").find("can"),
+              std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [{"type": 8, "channels": [{}, {}]}]})").find("2 channels"),
+              std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [{"type": 8, "serial": "S"}, {"type": 8, "serial": "S"}]})").find("twice"),
+              std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [{"type": 8, "serial": "0123456789ABCDEF"}]})").find("too long"),
+              std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridges": [], "wall_clock": 1})").find("wall_clock"), std::string::npos);
+    EXPECT_NE(load_fails(R"({"bridgez": []})").find("bridgez"), std::string::npos);
+    load_fails(R"({"bridges": [{"type": 8, "channels": [{"bus": "none", "devices": [{"kind": "x"}]}]}]})");
+    load_fails(R"({"bridges": [{"type": 4, "channels": [{}, {"bus": "spi"}]}]})");
+}
+
+TEST(Config, FileFaultsNameTheFile) {
+    const std::string path = std::string(KV_TEST_BUILD_DIR) + "/bad_config.json";
+    std::ofstream(path) << "[1, 2";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kvsim_load_config_file(path.c_str()), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kvsim_load_config_file("/nonexistent/config.json"), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("/nonexistent/config.json"), std::string::npos);
+    EXPECT_EQ(kvsim_channel_count(), 0u);
+    std::remove(path.c_str());
+}
+
+TEST(Config, DefaultConfigurationListsItsBridgesInOrder) {
+    testing::internal::CaptureStderr();
+    const int loaded = kvsim_reset();
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (loaded != 0 && err.find("unknown") != std::string::npos) GTEST_SKIP() << err;
+    ASSERT_EQ(loaded, 0) << err;
+    ASSERT_EQ(kvsim_channel_count(), 9u);
+    uint32_t count = 9;
+    DeviceListEntry list[9];
+    ASSERT_EQ(KV_GetDeviceInfoList(list, &count), 0u);
+    EXPECT_STREQ(list[0].SerialText, "KV8S0001");
+    EXPECT_STREQ(list[1].SerialText, "KV6D0001A");
+    EXPECT_STREQ(list[4].SerialText, "KV4D0001B");
+    EXPECT_STREQ(list[8].SerialText, "KV7Q0001D");
+}
+
+}  // namespace
