@@ -33,7 +33,8 @@ KV_STATUS chunked_frame(KV_HANDLE handle, std::size_t count, Transfer transfer) 
     for (std::size_t offset = 0; offset < count;) {
         auto length = static_cast<std::uint32_t>(std::min(kLongestTransfer, count - offset));
         std::uint32_t moved = 0;
-        KV_STATUS status = checked(transfer(offset, length, frame_options(offset, length, count), &moved), moved, length);
+        KV_STATUS status = transfer(offset, length, frame_options(offset, length, count), &moved);
+        status = checked(status, moved, length);
         if (status != STATUS_SUCCESS) {
             SPI_ToggleCS(handle, 0);
             return status;
