@@ -1,0 +1,109 @@
+#include "tq_wire.h"
+
+#include <algorithm>
+
+namespace tq {
+
+namespace {
+
+constexpr std::uint8_t kReadRegister = 0x40, kWriteRegister = 0x80, kProgramOtp = 0xC9,
+                       kCommandWord = 0xE0, kIdentify = 0x7F;
+constexpr std::size_t kLongestTransfer = 65536;  // one SPI byte-mode transfer
+
+std::uint8_t high_byte(std::uint16_t word) { return static_cast<std::uint8_t>(word >> 8); }
+std::uint8_t low_byte(std::uint16_t word) { return static_cast<std::uint8_t>(word); }
+
+// Chip-select options of chunk [offset, offset + length) of a frame of `total` bytes.
+std::uint32_t frame_options(std::size_t offset, std::size_t length, std::size_t total) {
+    std::uint32_t options = 0;
+    if (offset == 0) options |= SPI_XFER_CS_ASSERT_AT_START;
+    if (offset + length == total) options |= SPI_XFER_CS_RELEASE_AT_END;
+    return options;
+}
+
+KV_STATUS checked(KV_STATUS status, std::uint32_t moved, std::size_t asked) {
+    if (status != STATUS_SUCCESS) return status;
+    return moved == asked ? STATUS_SUCCESS : STATUS_IO_FAILURE;
+}
+
+// One frame of any length, moved in transfers of at most kLongestTransfer bytes. A failure
+// releases chip-select, so the next frame starts cleanly.
+template <typename Transfer>
+KV_STATUS chunked_frame(KV_HANDLE handle, std::size_t count, Transfer transfer) {
+    for (std::size_t offset = 0; offset < count;) {
+        auto length = static_cast<std::uint32_t>(std::min(kLongestTransfer, count - offset));
+        std::uint32_t moved = 0;
+        KV_STATUS status = transfer(offset, length, frame_options(offset, length, count), &moved);
+        status = checked(status, moved, length);
+        if (status != STATUS_SUCCESS) {
+            SPI_ToggleCS(handle, 0);
+            return status;
+        }
+        offset += length;
+    }
+    return STATUS_SUCCESS;
+}
+
+// One short frame: sends `out` while receiving as many bytes into `in`.
+template <std::size_t N>
+KV_STATUS exchange(KV_HANDLE handle, std::uint8_t (&out)[N], std::uint8_t (&in)[N]) {
+    std::uint32_t moved = 0;
+    KV_STATUS status = SPI_ReadWrite(handle, in, out, N, &moved,
+                                     SPI_XFER_CS_ASSERT_AT_START | SPI_XFER_CS_RELEASE_AT_END);
+    return checked(status, moved, N);
+}
+
+template <std::size_t N>
+KV_STATUS send(KV_HANDLE handle, const std::uint8_t (&out)[N]) {
+    return write_stream(handle, out, N);
+}
+
+}  // namespace
+
+KV_STATUS read_register(KV_HANDLE handle, int reg, std::uint8_t *value) {
+    std::uint8_t out[3] = {static_cast<std::uint8_t>(kReadRegister + reg), 0, 0}, in[3] = {};
+    KV_STATUS status = exchange(handle, out, in);
+    if (status != STATUS_SUCCESS) return status;
+    *value = in[1];
+    return (in[1] ^ in[2]) == 0xFF ? STATUS_SUCCESS : STATUS_IO_FAILURE;
+}
+
+KV_STATUS write_register(KV_HANDLE handle, int reg, std::uint8_t value) {
+    const std::uint8_t frame[2] = {static_cast<std::uint8_t>(kWriteRegister + reg), value};
+    return send(handle, frame);
+}
+
+KV_STATUS program_otp(KV_HANDLE handle, std::uint16_t key, std::uint8_t bits) {
+    const std::uint8_t frame[4] = {kProgramOtp, high_byte(key), low_byte(key), bits};
+    return send(handle, frame);
+}
+
+KV_STATUS send_command(KV_HANDLE handle, std::uint16_t word) {
+    const std::uint8_t frame[3] = {kCommandWord, high_byte(word), low_byte(word)};
+    return send(handle, frame);
+}
+
+KV_STATUS identify(KV_HANDLE handle) {
+    std::uint8_t out[4] = {kIdentify, 0, 0, 0}, in[4] = {};
+    KV_STATUS status = exchange(handle, out, in);
+    if (status != STATUS_SUCCESS) return status;
+    return in[1] == 'T' && in[2] == 'Q' && in[3] >= kProtocolVersion ? STATUS_SUCCESS : STATUS_NO_DEVICE;
+}
+
+// Reads keep data out low, so the sensor sees command byte 0x00: the sample stream.
+KV_STATUS read_stream(KV_HANDLE handle, std::uint8_t *destination, std::size_t count) {
+    return chunked_frame(handle, count, [&](std::size_t offset, std::uint32_t length, std::uint32_t options,
+                                            std::uint32_t *moved) {
+        return SPI_Read(handle, destination + offset, length, moved, options);
+    });
+}
+
+KV_STATUS write_stream(KV_HANDLE handle, const std::uint8_t *source, std::size_t count) {
+    return chunked_frame(handle, count, [&](std::size_t offset, std::uint32_t length, std::uint32_t options,
+                                            std::uint32_t *moved) {
+        // SPI_Write only reads the buffer; its parameter is not const.
+        return SPI_Write(handle, const_cast<std::uint8_t *>(source + offset), length, moved, options);
+    });
+}
+
+}  // namespace tq
