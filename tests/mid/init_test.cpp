@@ -1,6 +1,7 @@
 // Engine initialisation: argument checks, the byte stream per device type, clock rate and
 // protocol, driver failures at every step, and an engine that never echoes.
 #include "mid_support.h"
+#include <string>
 
 namespace {
 
@@ -77,7 +78,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{8, PROTOCOL_I2C, 100000, 16, 0, {0x8B, 0x86, 0x3B, 0x00}, kI2cIdle, 0x3B},
                       StreamCase{8, PROTOCOL_I2C, 400000, 16, 2, {0x8B, 0x86, 0x0E, 0x00},
                                  concat({kI2cIdle, kDriveZeroOnly}), 0x0E},
-                      StreamCase{6, PROTOCOL_I2C, 400000, 16, 2, {0x8B, 0x86, 0x0E, 0x00}, kI2cIdle, 0x0E}));
+                      StreamCase{6, PROTOCOL_I2C, 400000, 16, 2, {0x8B, 0x86, 0x0E, 0x00}, kI2cIdle, 0x0E}),
+    [](const ::testing::TestParamInfo<StreamCase> &info) {
+        const StreamCase &c = info.param;
+        return std::string(c.protocol == PROTOCOL_SPI ? "Spi" : "I2c") + "Type" + std::to_string(c.deviceType) + "At" +
+               std::to_string(c.clockRate) + "HzOptions" + std::to_string(c.options);
+    });
 
 TEST_F(ChannelTest, DriveZeroOnlyGoesOutWithItsMasksInOneWrite) {
     ASSERT_EQ(STATUS_SUCCESS, KV_InitChannel(PROTOCOL_I2C, handle, 100000u, 16u, 2u));
@@ -131,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{KVSIM_Write, 4, 18, kUpToClock}, FailCase{KVSIM_Write, 5, 19, {0x84, 0xAA, 0xAB, 0x8B}},
                       FailCase{KVSIM_Write, 6, 20, kUpToLoopbackOff},
                       FailCase{KVSIM_GetQueueStatus, 4, 21, kUpToLines}, FailCase{KVSIM_Write, 7, 22, kUpToLines},
-                      FailCase{KVSIM_Write, 8, 23, concat({kUpToLines, kI2cIdle})}));
+                      FailCase{KVSIM_Write, 8, 23, concat({kUpToLines, kI2cIdle})}),
+    [](const ::testing::TestParamInfo<FailCase> &info) { return "Call" + std::to_string(info.param.callsMade); });
 
 TEST_F(ChannelTest, EngineThatNeverEchoesFailsAfterTheLastPass) {
     ASSERT_EQ(0, kvsim_set_echo(0, 0));

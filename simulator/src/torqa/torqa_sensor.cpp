@@ -86,7 +86,8 @@ void TorqaSensor::byte_in(Picos, std::uint8_t value) {
 }
 
 void TorqaSensor::frame_end(Picos, unsigned bits, std::uint8_t) {
-    if (phase_ == Phase::Stream) read_position_ = first_sample_ + samples_started_;
+    // The bus fetches the byte after the last one in advance; count only bytes clocked out.
+    if (phase_ == Phase::Stream) read_position_ = first_sample_ + (bytes_in_ + 2) / 3;
     if (phase_ == Phase::Arguments && arguments_in_ == arguments_needed_ && bits == 0) execute();
     phase_ = Phase::Silent;
 }
