@@ -80,6 +80,20 @@ TEST_F(I2cDevices, EepromPageWriteAndReadBackOrdinary) { write_then_read(0); }
 
 TEST_F(I2cDevices, EepromPageWriteAndReadBackFastBytes) { write_then_read(I2C_OPT_FAST_BYTES); }
 
+TEST_F(I2cDevices, EepromWrapsWithinThePageAndReadsAcrossTheEnd) {
+    uint8_t message[] = {0x0F, 0xFE, 1, 2, 3, 4};
+    uint32_t count = 0;
+    ASSERT_EQ(I2C_DeviceWrite(handle_, 0x50, sizeof message, message, &count, kOpen), STATUS_SUCCESS);
+    ASSERT_GT(poll_eeprom(), 1);
+    const Bytes memory = device_get("eeprom", "memory");
+    EXPECT_EQ(Bytes(memory.begin() + 0xFE0, memory.begin() + 0xFE3), (Bytes{3, 4, 0xFF}));
+    EXPECT_EQ(Bytes(memory.begin() + 0xFFD, memory.end()), (Bytes{0xFF, 1, 2}));
+    ASSERT_EQ(I2C_DeviceWrite(handle_, 0x50, 2, message, &count, I2C_OPT_START), STATUS_SUCCESS);
+    Bytes back(4);
+    ASSERT_EQ(I2C_DeviceRead(handle_, 0x50, 4, back.data(), &count, kOpen | I2C_OPT_NACK_FINAL_BYTE), STATUS_SUCCESS);
+    EXPECT_EQ(back, (Bytes{1, 2, 0xFF, 0xFF}));
+}
+
 TEST_F(I2cDevices, RegisterReadAfterPointerAndRepeatedStart) {
     uint8_t pointer = 0;
     uint32_t count = 0;
