@@ -1,7 +1,8 @@
 // The I2C bus on a channel's low pins: SCL on pin 0, SDA driven through pin 1 and sampled
-// through pin 2 (tied together), pull-ups on both lines, every participant able only to pull
-// a line low or let it go (wired AND). A bit-level adapter follows the lines on the virtual
-// timeline and turns their changes into device events.
+// through pin 2 (tied together), pull-ups on both lines. Devices can only pull a line low or
+// let it go; the engine's outputs at 0 pull low, and its outputs at 1 drive high (overriding
+// a device) unless drive-only-zero is on for them, when they let go. A bit-level adapter
+// follows the lines on the virtual timeline and turns their changes into device events.
 #include <map>
 #include <stdexcept>
 
@@ -21,9 +22,12 @@ std::map<std::string, I2cDeviceFactory> &device_kinds() {
     return kinds;
 }
 
-// True when the engine pulls the pin's line low. An output at 1 drives high or, with
-// drive-only-zero, lets go: either way the line is then up to the pull-up and the others.
 bool pulls_low(const LowPinDrive &drive, std::uint8_t pin) { return (drive.direction & pin) && !(drive.value & pin); }
+// A push-pull high: the line is high whatever a device does. With drive-only-zero the pin
+// lets go instead and the line is up to the pull-up and the devices.
+bool drives_high(const LowPinDrive &drive, std::uint8_t pin) {
+    return (drive.direction & pin) && (drive.value & pin) && !(drive.zero_only & pin);
+}
 
 // Follows the bit protocol for the devices. Bytes are nine clocks: eight data bits sampled
 // on the rising edge, then the acknowledge bit driven by the receiver.
@@ -197,7 +201,8 @@ public:
 
 private:
     bool sda_line() const {
-        return !(pulls_low(engine_, kSdaOut) || pulls_low(engine_, kSdaIn) || adapter_.pulls_sda());
+        if (pulls_low(engine_, kSdaOut) || pulls_low(engine_, kSdaIn)) return false;
+        return drives_high(engine_, kSdaOut) || drives_high(engine_, kSdaIn) || !adapter_.pulls_sda();
     }
     // Brings SDA to its new level; a change while SCL is high is a start (falling) or a stop
     // (rising), unless it happens in the instant SCL rose.
