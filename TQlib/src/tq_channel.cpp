@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint8_t kLatencyMs = 2;
 constexpr std::uint8_t kClockPin = 0x01, kDataOutPin = 0x02, kChipSelectPin = 0x08;  // low pin 3
-constexpr int kMaxClockRate = 30000000;
 constexpr int kProbeClockRate = 1000000;
 
 // Chip-select released (high) before and after, clock idle at the mode's level at close.
@@ -64,18 +63,26 @@ bool sensor_answers(std::uint32_t channel) {
     return found;
 }
 
-// Reports, in one line on standard error, why a request cannot be opened.
-bool refused(std::uint32_t channel, int spimode, int baudrate, std::uint32_t count) {
+// Reports, in one line on standard error, a request TQlib refuses before touching a channel.
+// Which clock rates a channel can make is libVELTA's business (see report_open_failure).
+bool refused(std::uint32_t channel, int spimode, std::uint32_t count) {
     if (spimode < 0 || spimode > 3) {
         std::fprintf(stderr, "TQlib: SPI mode %d is not supported (0 to 3)\n", spimode);
+    } else if (count == 0) {
+        std::fprintf(stderr, "TQlib: channel %u does not exist: no SPI channel found\n", channel);
     } else if (channel < 1 || channel > count) {
-        std::fprintf(stderr, "TQlib: channel %u does not exist (%u SPI channels found)\n", channel, count);
-    } else if (baudrate <= 0 || baudrate > kMaxClockRate) {
-        std::fprintf(stderr, "TQlib: clock rate %d Hz is not supported (1 to %d)\n", baudrate, kMaxClockRate);
+        std::fprintf(stderr, "TQlib: channel %u does not exist (channels 1 to %u)\n", channel, count);
     } else {
         return false;
     }
     return true;
+}
+
+void report_open_failure(std::uint32_t channel, int baudrate, KV_STATUS status) {
+    if (status == STATUS_BAD_PARAMETER)
+        std::fprintf(stderr, "TQlib: clock rate %d Hz is not supported by channel %u\n", baudrate, channel);
+    else
+        std::fprintf(stderr, "TQlib: channel %u could not be opened (status %u)\n", channel, status);
 }
 
 }  // namespace
@@ -104,14 +111,12 @@ int TQ_Open(KV_HANDLE *handle, uint32_t channel, int muted, int spimode, int bau
         *handle = nullptr;  // until the channel is open, later calls refuse the handle
         std::uint32_t count = channel_count();
         if (muted == 0) list_channels(count);
-        if (refused(channel, spimode, baudrate, count)) return tq::kRefused;
+        if (refused(channel, spimode, count)) return tq::kRefused;
         ChannelConfig local{};
         ChannelConfig *config = channelConf != nullptr ? channelConf : &local;
         *config = channel_config(spimode, baudrate);
         KV_STATUS status = open_channel(channel, config, handle);
-        if (status != STATUS_SUCCESS)
-            std::fprintf(stderr, "TQlib: channel %u could not be opened at %d Hz (status %u)\n", channel, baudrate,
-                         status);
+        if (status != STATUS_SUCCESS) report_open_failure(channel, baudrate, status);
         return tq::result(status);
     });
 }

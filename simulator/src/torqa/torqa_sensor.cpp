@@ -86,8 +86,9 @@ void TorqaSensor::byte_in(Picos, std::uint8_t value) {
 }
 
 void TorqaSensor::frame_end(Picos, unsigned bits, std::uint8_t) {
-    // The bus fetches the byte after the last one in advance; count only bytes clocked out.
-    if (phase_ == Phase::Stream) read_position_ = first_sample_ + (bytes_in_ + 2) / 3;
+    // The bus may fetch the byte after the last one in advance, so samples_started_ can be one
+    // too many: count the bytes clocked, a partial last one included.
+    if (phase_ == Phase::Stream) read_position_ = first_sample_ + (bytes_in_ + (bits != 0) + 2) / 3;
     if (phase_ == Phase::Arguments && arguments_in_ == arguments_needed_ && bits == 0) execute();
     phase_ = Phase::Silent;
 }
