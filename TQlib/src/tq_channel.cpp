@@ -11,6 +11,8 @@ constexpr std::uint8_t kLatencyMs = 2;
 constexpr std::uint8_t kClockPin = 0x01, kDataOutPin = 0x02, kChipSelectPin = 0x08;  // low pin 3
 constexpr int kProbeClockRate = 1000000;
 
+std::uint32_t mode_options(int spimode) { return static_cast<std::uint32_t>(spimode) | SPI_CFG_CS_ACTIVE_LOW; }
+
 // Chip-select released (high) before and after, clock idle at the mode's level at close.
 ChannelConfig channel_config(int spimode, int baudrate) {
     std::uint32_t idle_clock = (spimode & 0x02) ? kClockPin : 0;
@@ -18,7 +20,7 @@ ChannelConfig channel_config(int spimode, int baudrate) {
     ChannelConfig config{};
     config.ClockRate = static_cast<std::uint32_t>(baudrate);
     config.LatencyTimer = kLatencyMs;
-    config.configOptions = static_cast<std::uint32_t>(spimode) | SPI_CFG_CS_ACTIVE_LOW;
+    config.configOptions = mode_options(spimode);
     config.Pin = outputs | kChipSelectPin << 8 | outputs << 16 | (kChipSelectPin | idle_clock) << 24;
     return config;
 }
@@ -54,13 +56,17 @@ KV_STATUS open_channel(std::uint32_t channel, ChannelConfig *config, KV_HANDLE *
     return STATUS_SUCCESS;
 }
 
-bool sensor_answers(std::uint32_t channel) {
+// The SPI mode, 0 or 3, in which a sensor answers on the channel; -1 for none. A sensor sees
+// the identify command alike in both; only its answer comes back shifted in the wrong one.
+int sensor_mode(std::uint32_t channel) {
     ChannelConfig config = channel_config(0, kProbeClockRate);
     KV_HANDLE handle = nullptr;
-    if (open_channel(channel, &config, &handle) != STATUS_SUCCESS) return false;
-    bool found = tq::identify(handle) == STATUS_SUCCESS;
+    if (open_channel(channel, &config, &handle) != STATUS_SUCCESS) return -1;
+    int mode = tq::identify(handle) == STATUS_SUCCESS ? 0 : -1;
+    if (mode < 0 && SPI_ChangeCS(handle, mode_options(3)) == STATUS_SUCCESS && tq::identify(handle) == STATUS_SUCCESS)
+        mode = 3;
     SPI_CloseChannel(handle);
-    return found;
+    return mode;
 }
 
 // Reports, in one line on standard error, a request TQlib refuses before touching a channel.
@@ -92,15 +98,18 @@ extern "C" {
 int TQ_AutoChannel(GEN_PARAM *param) {
     return tq::guarded([&] {
         if (param == nullptr) return tq::kRefused;
+        auto found = [&](std::uint32_t channel) {
+            int mode = sensor_mode(channel);
+            if (mode < 0) return false;
+            param->channel = channel;
+            if (mode != 0) param->spimode = mode;  // a sensor that answers in mode 3 only
+            return true;
+        };
         std::uint32_t count = channel_count();
         // The channel already chosen goes first; then every channel in order.
-        if (param->channel >= 1 && param->channel <= count && sensor_answers(param->channel)) return 0;
-        for (std::uint32_t channel = 1; channel <= count; ++channel) {
-            if (channel != param->channel && sensor_answers(channel)) {
-                param->channel = channel;
-                return 0;
-            }
-        }
+        if (param->channel >= 1 && param->channel <= count && found(param->channel)) return 0;
+        for (std::uint32_t channel = 1; channel <= count; ++channel)
+            if (channel != param->channel && found(channel)) return 0;
         return 1;
     });
 }

@@ -207,7 +207,7 @@ TEST_F(TqSensor, AClosedHandleIsRefusedWithoutHarm) {
     EXPECT_NE(TQ_Cmd(closed, 0), 0);
 }
 
-TEST_F(TqSensor, AutoChannelFindsTheSensorOnTheSecondChannel) {
+TEST_F(TqSensor, AutoChannelFindsTheSensorAndLeavesARecordThatOpensIt) {
     load(kDualBridge, 1);
     GEN_PARAM param = {1, 1, 0, 25000000};
     ASSERT_EQ(TQ_AutoChannel(&param), 0);
@@ -223,6 +223,11 @@ TEST_F(TqSensor, AutoChannelFindsTheSensorOnTheSecondChannel) {
     param = {};  // as tqread hands it over
     ASSERT_EQ(TQ_AutoChannel(&param), 0);
     EXPECT_EQ(param.channel, 1u);
+    EXPECT_EQ(param.spimode, 0);
+    load_sensor(R"(,"mode":3)");  // the record then opens it in the mode it answers in
+    param = {1, 1, 0, 25000000};
+    ASSERT_EQ(TQ_AutoChannel(&param), 0);
+    EXPECT_EQ(param.spimode, 3);
 }
 
 // Chip-select on low pin 3, active low, clock idling low: asserted and released.
