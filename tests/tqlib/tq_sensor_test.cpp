@@ -258,6 +258,26 @@ TEST_F(TqSensor, EveryOperationIsWholeChipSelectFrames) {
     EXPECT_EQ(sent_by([&] { TQ_WriteReg_Restricted(handle_, 9, 0x04, TQ_OTP_KEY); }), program);
 }
 
+bool chip_select_released() {
+    kvsim_pins pins{};
+    EXPECT_EQ(kvsim_get_pins(0, &pins), 0);
+    return (pins.low_value & 0x08) != 0;
+}
+
+TEST_F(TqSensor, AFailedTransferReleasesChipSelect) {
+    open();
+    std::vector<std::uint8_t> buffer(7500);
+    ASSERT_EQ(kvsim_fail_call(KVSIM_Read, 1, STATUS_IO_FAILURE), 0);
+    EXPECT_EQ(KORVIN_ReadStream(handle_, buffer.data(), 7500), static_cast<int>(STATUS_IO_FAILURE));
+    EXPECT_TRUE(chip_select_released());
+    std::uint8_t value = 0;
+    ASSERT_EQ(kvsim_short_transfer(KVSIM_Read, 1, 1), 0);
+    EXPECT_EQ(TQ_ReadReg(handle_, 7, &value), static_cast<int>(STATUS_IO_FAILURE));
+    EXPECT_TRUE(chip_select_released());
+    ASSERT_EQ(TQ_ReadReg(handle_, 7, &value), 0);
+    EXPECT_EQ(value, 0x40);
+}
+
 // Chip-select frames of `bits` bits, sent with libVELTA directly to cut bytes short.
 void send_bits(KV_HANDLE handle, std::vector<std::uint8_t> bytes, std::uint32_t bits) {
     std::uint32_t moved = 0;
