@@ -180,6 +180,7 @@ TEST_F(TqSensor, OpenRefusalsAreOneLineAndLeaveAHandleLaterCallsRefuse) {
     EXPECT_NE(TQ_ReadReg(handle_, 0, &value), 0);
     EXPECT_NE(TQ_Cmd(handle_, 0), 0);
     ASSERT_EQ(TQ_Open(&handle_, 1, 1, 0, 1000000, &conf_), 0);  // the refused rates left the channel closed
+    ASSERT_EQ(TQ_Close(handle_), 0);
     ASSERT_EQ(kvsim_load_config_json(R"({"wall_clock": false, "bridges":[]})"), 0);
     EXPECT_EQ(refusal(1, 0, 1000000), "TQlib: channel 1 does not exist: no SPI channel found\n");
 }
