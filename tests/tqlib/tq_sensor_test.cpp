@@ -1,6 +1,7 @@
 // TQlib against the simulated Torqa sensor.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -318,6 +319,18 @@ TEST_F(TqSensor, FieldStrengthRaisesTheStatusFlags) {
         }
     }
     EXPECT_NE(kvsim_device_set(0, "torqa", "field", 3), 0);
+}
+
+TEST_F(TqSensor, UnusableSettingsAreRefused) {
+    open();
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    for (auto [key, value] : {std::pair{"rpm", nan}, {"degrees_per_second", inf}, {"angle_deg", nan},
+                              {"noise_deg", -1.0}, {"seed", -1.0}, {"seed", 1e30}})
+        EXPECT_NE(kvsim_device_set(0, "torqa", key, value), 0) << key << " " << value;
+    EXPECT_NE(kvsim_attach_device(0, R"({"kind":"torqa","name":"second","cs":4,"seed":1e30})"), 0);
+    ASSERT_EQ(kvsim_device_set(0, "torqa", "degrees_per_second", 1e300), 0);  // absurd, but samples stay samples
+    auto bytes = raw_burst(100);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(parity(&bytes[3 * i]) % 2, 1) << i;
 }
 
 // Total turn of a burst, in angle units.
