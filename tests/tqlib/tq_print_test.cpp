@@ -106,6 +106,20 @@ TEST(TqPrint, ReportMeasuresNoiseAboutTheRotation) {
     EXPECT_NE(empty.find("Samples:              0\nMinimum angle:        -\n"), std::string::npos) << empty;
 }
 
+TEST(TqPrint, ReportInText) {
+    // Fit through 22.5, 45, 67.5, 45 degrees: slope 9 per sample, residuals -9, 4.5, 18, -13.5.
+    auto data = samples({{0x1000, 0x00}, {0x2000, 0x81}, {0x3000, 0x40}, {0x2000, 0x01}});
+    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 4, TQ_FORMAT_TEXT, TQ_RADIX_HEX_PREFIX); }),
+              "Samples:              4\n"
+              "Minimum angle:        22.5000 deg (0x1000)\n"
+              "Maximum angle:        67.5000 deg (0x3000)\n"
+              "Mean angle:           45.0000 deg\n"
+              "Noise, std deviation: 12.3238 deg\n"
+              "Noise, peak to peak:  31.5000 deg\n"
+              "Flagged samples:      2 (field too weak 1, too strong 1)\n"
+              "Parity errors:        1\n");
+}
+
 TEST(TqPrint, EntryPointsRefuseAHandleThatIsNotOpen) {
     std::uint8_t byte = 0, buffer[12] = {};
     EXPECT_NE(TQ_ReadReg(nullptr, 0, &byte), 0);
