@@ -9,8 +9,9 @@ namespace {
 
 constexpr std::uint8_t kLatencyMs = 2;
 constexpr std::uint8_t kClockPin = 0x01, kDataOutPin = 0x02, kChipSelectPin = 0x08;  // low pin 3
-constexpr int kMaxClockRate = 30000000;
 constexpr int kProbeClockRate = 1000000;
+
+std::uint32_t mode_options(int spimode) { return static_cast<std::uint32_t>(spimode) | SPI_CFG_CS_ACTIVE_LOW; }
 
 // Chip-select released (high) before and after, clock idle at the mode's level at close.
 ChannelConfig channel_config(int spimode, int baudrate) {
@@ -19,7 +20,7 @@ ChannelConfig channel_config(int spimode, int baudrate) {
     ChannelConfig config{};
     config.ClockRate = static_cast<std::uint32_t>(baudrate);
     config.LatencyTimer = kLatencyMs;
-    config.configOptions = static_cast<std::uint32_t>(spimode) | SPI_CFG_CS_ACTIVE_LOW;
+    config.configOptions = mode_options(spimode);
     config.Pin = outputs | kChipSelectPin << 8 | outputs << 16 | (kChipSelectPin | idle_clock) << 24;
     return config;
 }
@@ -55,27 +56,39 @@ KV_STATUS open_channel(std::uint32_t channel, ChannelConfig *config, KV_HANDLE *
     return STATUS_SUCCESS;
 }
 
-bool sensor_answers(std::uint32_t channel) {
+// The SPI mode, 0 or 3, in which a sensor answers on the channel; -1 for none. A sensor sees
+// the identify command alike in both; only its answer comes back shifted in the wrong one.
+int sensor_mode(std::uint32_t channel) {
     ChannelConfig config = channel_config(0, kProbeClockRate);
     KV_HANDLE handle = nullptr;
-    if (open_channel(channel, &config, &handle) != STATUS_SUCCESS) return false;
-    bool found = tq::identify(handle) == STATUS_SUCCESS;
+    if (open_channel(channel, &config, &handle) != STATUS_SUCCESS) return -1;
+    int mode = tq::identify(handle) == STATUS_SUCCESS ? 0 : -1;
+    if (mode < 0 && SPI_ChangeCS(handle, mode_options(3)) == STATUS_SUCCESS && tq::identify(handle) == STATUS_SUCCESS)
+        mode = 3;
     SPI_CloseChannel(handle);
-    return found;
+    return mode;
 }
 
-// Reports, in one line on standard error, why a request cannot be opened.
-bool refused(std::uint32_t channel, int spimode, int baudrate, std::uint32_t count) {
+// Reports, in one line on standard error, a request TQlib refuses before touching a channel.
+// Which clock rates a channel can make is libVELTA's business (see report_open_failure).
+bool refused(std::uint32_t channel, int spimode, std::uint32_t count) {
     if (spimode < 0 || spimode > 3) {
         std::fprintf(stderr, "TQlib: SPI mode %d is not supported (0 to 3)\n", spimode);
+    } else if (count == 0) {
+        std::fprintf(stderr, "TQlib: channel %u does not exist: no SPI channel found\n", channel);
     } else if (channel < 1 || channel > count) {
-        std::fprintf(stderr, "TQlib: channel %u does not exist (%u SPI channels found)\n", channel, count);
-    } else if (baudrate <= 0 || baudrate > kMaxClockRate) {
-        std::fprintf(stderr, "TQlib: clock rate %d Hz is not supported (1 to %d)\n", baudrate, kMaxClockRate);
+        std::fprintf(stderr, "TQlib: channel %u does not exist (channels 1 to %u)\n", channel, count);
     } else {
         return false;
     }
     return true;
+}
+
+void report_open_failure(std::uint32_t channel, int baudrate, KV_STATUS status) {
+    if (status == STATUS_BAD_PARAMETER)
+        std::fprintf(stderr, "TQlib: clock rate %d Hz is not supported by channel %u\n", baudrate, channel);
+    else
+        std::fprintf(stderr, "TQlib: channel %u could not be opened (status %u)\n", channel, status);
 }
 
 }  // namespace
@@ -85,15 +98,18 @@ extern "C" {
 int TQ_AutoChannel(GEN_PARAM *param) {
     return tq::guarded([&] {
         if (param == nullptr) return tq::kRefused;
+        auto found = [&](std::uint32_t channel) {
+            int mode = sensor_mode(channel);
+            if (mode < 0) return false;
+            param->channel = channel;
+            if (mode != 0) param->spimode = mode;  // a sensor that answers in mode 3 only
+            return true;
+        };
         std::uint32_t count = channel_count();
         // The channel already chosen goes first; then every channel in order.
-        if (param->channel >= 1 && param->channel <= count && sensor_answers(param->channel)) return 0;
-        for (std::uint32_t channel = 1; channel <= count; ++channel) {
-            if (channel != param->channel && sensor_answers(channel)) {
-                param->channel = channel;
-                return 0;
-            }
-        }
+        if (param->channel >= 1 && param->channel <= count && found(param->channel)) return 0;
+        for (std::uint32_t channel = 1; channel <= count; ++channel)
+            if (channel != param->channel && found(channel)) return 0;
         return 1;
     });
 }
@@ -104,14 +120,12 @@ int TQ_Open(KV_HANDLE *handle, uint32_t channel, int muted, int spimode, int bau
         *handle = nullptr;  // until the channel is open, later calls refuse the handle
         std::uint32_t count = channel_count();
         if (muted == 0) list_channels(count);
-        if (refused(channel, spimode, baudrate, count)) return tq::kRefused;
+        if (refused(channel, spimode, count)) return tq::kRefused;
         ChannelConfig local{};
         ChannelConfig *config = channelConf != nullptr ? channelConf : &local;
         *config = channel_config(spimode, baudrate);
         KV_STATUS status = open_channel(channel, config, handle);
-        if (status != STATUS_SUCCESS)
-            std::fprintf(stderr, "TQlib: channel %u could not be opened at %d Hz (status %u)\n", channel, baudrate,
-                         status);
+        if (status != STATUS_SUCCESS) report_open_failure(channel, baudrate, status);
         return tq::result(status);
     });
 }

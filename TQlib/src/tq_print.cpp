@@ -189,9 +189,10 @@ private:
     double value_ = 0;
 };
 
-// Noise is measured about the straight line that best fits the unwrapped angles, so that a
-// steady rotation does not count as noise.
-void measure_noise(Report &r, const std::uint8_t *samples, std::size_t n) {
+// Mean and noise come from the unwrapped angles: angles either side of 0 do not average to
+// 180, and noise is measured about the straight line that best fits them, so that a steady
+// rotation does not count as noise.
+void measure_along_the_turn(Report &r, const std::uint8_t *samples, std::size_t n) {
     double centre = (static_cast<double>(n) - 1) / 2, sum_y = 0, sum_xy = 0;
     Unwrapper pass1;
     for (std::size_t i = 0; i < n; ++i) {
@@ -201,6 +202,8 @@ void measure_noise(Report &r, const std::uint8_t *samples, std::size_t n) {
     }
     double dn = static_cast<double>(n), sum_xx = dn * (dn * dn - 1) / 12;
     double mean_y = sum_y / dn, slope = sum_xx > 0 ? sum_xy / sum_xx : 0;
+    double mean = std::fmod(mean_y, static_cast<double>(kTurn));
+    r.mean = degrees(mean < 0 ? mean + kTurn : mean);
     double squares = 0, low = 0, high = 0;
     Unwrapper pass2;
     for (std::size_t i = 0; i < n; ++i) {
@@ -217,11 +220,9 @@ Report make_report(const std::uint8_t *samples, std::size_t n) {
     Report r;
     r.count = n;
     if (n == 0) return r;
-    double sum = 0;
     r.min = r.max = sample_at(samples, 0).angle;
     for (std::size_t i = 0; i < n; ++i) {
         Sample s = sample_at(samples, i);
-        sum += s.angle;
         r.min = std::min(r.min, s.angle);
         r.max = std::max(r.max, s.angle);
         r.flagged += s.flagged();
@@ -229,8 +230,7 @@ Report make_report(const std::uint8_t *samples, std::size_t n) {
         r.strong += (s.status & kStrongFlag) != 0;
         r.parity_errors += !s.parity_ok();
     }
-    r.mean = degrees(sum / static_cast<double>(n));
-    measure_noise(r, samples, n);
+    measure_along_the_turn(r, samples, n);
     return r;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "korvin_mid.h"
+
 namespace tq {
 
 namespace {
@@ -26,8 +28,17 @@ KV_STATUS checked(KV_STATUS status, std::uint32_t moved, std::size_t asked) {
     return moved == asked ? STATUS_SUCCESS : STATUS_IO_FAILURE;
 }
 
-// One frame of any length, moved in transfers of at most kLongestTransfer bytes. A failure
-// releases chip-select, so the next frame starts cleanly.
+// After a failed transfer answer bytes may still be queued and chip-select asserted: drop the
+// bytes and release it, so that the next frame starts clean instead of reading stale answers.
+// Only a channel libVELTA has open is touched.
+void recover(KV_HANDLE handle) {
+    ChannelConfig *config = nullptr;
+    if (SPI_GetChannelConfig(handle, &config) != STATUS_SUCCESS) return;
+    Mid_PurgeDevice(handle);
+    SPI_ToggleCS(handle, 0);
+}
+
+// One frame of any length, moved in transfers of at most kLongestTransfer bytes.
 template <typename Transfer>
 KV_STATUS chunked_frame(KV_HANDLE handle, std::size_t count, Transfer transfer) {
     for (std::size_t offset = 0; offset < count;) {
@@ -36,7 +47,7 @@ KV_STATUS chunked_frame(KV_HANDLE handle, std::size_t count, Transfer transfer) 
         KV_STATUS status = transfer(offset, length, frame_options(offset, length, count), &moved);
         status = checked(status, moved, length);
         if (status != STATUS_SUCCESS) {
-            SPI_ToggleCS(handle, 0);
+            recover(handle);
             return status;
         }
         offset += length;
@@ -47,10 +58,10 @@ KV_STATUS chunked_frame(KV_HANDLE handle, std::size_t count, Transfer transfer) 
 // One short frame: sends `out` while receiving as many bytes into `in`.
 template <std::size_t N>
 KV_STATUS exchange(KV_HANDLE handle, std::uint8_t (&out)[N], std::uint8_t (&in)[N]) {
-    std::uint32_t moved = 0;
-    KV_STATUS status = SPI_ReadWrite(handle, in, out, N, &moved,
-                                     SPI_XFER_CS_ASSERT_AT_START | SPI_XFER_CS_RELEASE_AT_END);
-    return checked(status, moved, N);
+    return chunked_frame(handle, N, [&](std::size_t offset, std::uint32_t length, std::uint32_t options,
+                                        std::uint32_t *moved) {
+        return SPI_ReadWrite(handle, in + offset, out + offset, length, moved, options);
+    });
 }
 
 template <std::size_t N>

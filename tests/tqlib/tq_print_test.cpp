@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -96,8 +97,27 @@ TEST(TqPrint, ReportMeasuresNoiseAboutTheRotation) {
     EXPECT_EQ(flagged, 3);
     EXPECT_LT(min, 1.0);
     EXPECT_GT(max, 359.0);
+    EXPECT_NEAR(mean, std::fmod(65000 + 20 * 49.5, 65536) * 360 / 65536, 1e-3);  // the middle of the turn
+    // Standing still across 0: the mean is 0, not 180.
+    auto still = samples({{0xFFFE, 0x00}, {0x0002, 0x00}, {0x0002, 0x00}, {0xFFFE, 0x00}});
+    std::string plain = printed([&](FILE *f) { TQ_PrintError(f, still.data(), 0, 4, TQ_FORMAT_PLAIN, 2); });
+    EXPECT_EQ(plain, "4\n0.0110\n359.9890\n0.0000\n0.0110\n0.0220\n0\n0\n");
     std::string empty = printed([&](FILE *f) { TQ_PrintError(f, nullptr, 0, 0, TQ_FORMAT_TEXT, 2); });
     EXPECT_NE(empty.find("Samples:              0\nMinimum angle:        -\n"), std::string::npos) << empty;
+}
+
+TEST(TqPrint, ReportInText) {
+    // Fit through 22.5, 45, 67.5, 45 degrees: slope 9 per sample, residuals -9, 4.5, 18, -13.5.
+    auto data = samples({{0x1000, 0x00}, {0x2000, 0x81}, {0x3000, 0x40}, {0x2000, 0x01}});
+    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 4, TQ_FORMAT_TEXT, TQ_RADIX_HEX_PREFIX); }),
+              "Samples:              4\n"
+              "Minimum angle:        22.5000 deg (0x1000)\n"
+              "Maximum angle:        67.5000 deg (0x3000)\n"
+              "Mean angle:           45.0000 deg\n"
+              "Noise, std deviation: 12.3238 deg\n"
+              "Noise, peak to peak:  31.5000 deg\n"
+              "Flagged samples:      2 (field too weak 1, too strong 1)\n"
+              "Parity errors:        1\n");
 }
 
 TEST(TqPrint, EntryPointsRefuseAHandleThatIsNotOpen) {

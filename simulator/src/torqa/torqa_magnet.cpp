@@ -58,7 +58,8 @@ void Magnet::set_angle(double degrees, std::uint64_t now) {
 std::uint16_t Magnet::angle(std::uint64_t k) const {
     double units = true_angle(k);
     if (noise_units_ != 0.0) units += noise_units_ * gauss_[splitmix64(k ^ (seed_ * 0xD1B54A32D192ED03ull)) % kNoiseTableSize];
-    units -= 65536.0 * std::floor(units / 65536.0);
+    units = std::fmod(units, 65536.0);  // exact, even at absurd speeds
+    if (units < 0.0) units += 65536.0;
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(std::lround(units)) & 0xFFFFu);
 }
 

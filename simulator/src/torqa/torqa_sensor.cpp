@@ -1,6 +1,7 @@
 #include "torqa/torqa_sensor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace kvsim::torqa {
@@ -17,7 +18,8 @@ constexpr unsigned kOtpRegister = 9;
 double number(const Json &config, const char *key, double fallback) {
     auto it = config.find(key);
     if (it == config.end()) return fallback;
-    if (!it->is_number()) throw std::runtime_error(std::string("torqa: \"") + key + "\" must be a number");
+    if (!it->is_number() || !std::isfinite(it->get<double>()))
+        throw std::runtime_error(std::string("torqa: \"") + key + "\" must be a number");
     return it->get<double>();
 }
 
@@ -38,7 +40,7 @@ TorqaSensor::TorqaSensor(const Json &config) {
     magnet_.set_angle(number(config, "angle_deg", 0.0), 0);
     double noise = number(config, "noise_deg", 0.01), seed = number(config, "seed", 1.0);
     if (!set("noise_deg", noise) || !set("seed", seed))
-        throw std::runtime_error("torqa: \"noise_deg\" and \"seed\" must not be negative");
+        throw std::runtime_error("torqa: \"noise_deg\" and \"seed\" must not be negative, \"seed\" below 2^64");
     auto field = config.find("field");
     if (field != config.end()) {
         int code = -1;
@@ -86,8 +88,9 @@ void TorqaSensor::byte_in(Picos, std::uint8_t value) {
 }
 
 void TorqaSensor::frame_end(Picos, unsigned bits, std::uint8_t) {
-    // The bus fetches the byte after the last one in advance; count only bytes clocked out.
-    if (phase_ == Phase::Stream) read_position_ = first_sample_ + (bytes_in_ + 2) / 3;
+    // The bus may fetch the byte after the last one in advance, so samples_started_ can be one
+    // too many: count the bytes clocked, a partial last one included.
+    if (phase_ == Phase::Stream) read_position_ = first_sample_ + (bytes_in_ + (bits != 0) + 2) / 3;
     if (phase_ == Phase::Arguments && arguments_in_ == arguments_needed_ && bits == 0) execute();
     phase_ = Phase::Silent;
 }
@@ -166,6 +169,8 @@ bool TorqaSensor::put(const std::string &key, const std::uint8_t *data, std::siz
 }
 
 bool TorqaSensor::set(const std::string &key, double value) {
+    constexpr double kSeedLimit = 18446744073709551616.0;  // 2^64: seeds convert to 64 bits
+    if (!std::isfinite(value)) return false;
     if (key == "rpm") {
         magnet_.set_speed(value * 6.0, now_sample_);
     } else if (key == "degrees_per_second") {
@@ -174,7 +179,7 @@ bool TorqaSensor::set(const std::string &key, double value) {
         magnet_.set_angle(value, now_sample_);
     } else if (key == "noise_deg" && value >= 0.0) {
         magnet_.set_noise(value);
-    } else if (key == "seed" && value >= 0.0) {
+    } else if (key == "seed" && value >= 0.0 && value < kSeedLimit) {
         magnet_.set_seed(static_cast<std::uint64_t>(value));
     } else if (key == "field" && (value == 0.0 || value == 1.0 || value == 2.0)) {
         field_ = static_cast<Field>(static_cast<int>(value));
