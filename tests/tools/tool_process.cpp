@@ -133,6 +133,7 @@ ToolSandbox::ToolSandbox() {
     char pattern[] = "/tmp/tools_test.XXXXXX";
     if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("no scratch directory");
     dir_ = pattern;
+    ::setenv("KVZUBR_SIM_STATE", "", 1); // this process keeps no state of its own
 }
 
 ToolSandbox::~ToolSandbox() {
