@@ -134,4 +134,19 @@ TEST_F(FrontEnd, SpiModeIsTheSignedRemainderByFour) {
     EXPECT_EQ(box.run("tqreg", {"-p4", "-r", "0"}).out, reg_print(0x21, 0, 0));
 }
 
+TEST_F(FrontEnd, ConnectionOptionsReachTheOpen) {
+    const ToolRun good = box.run("tqreg", {"-b1000000", "-r", "0"});
+    EXPECT_EQ(good.out, reg_print(0x21, 0, 0));
+    EXPECT_EQ(good.err, "");
+    const ToolRun slow = box.run("tqreg", {"-b0", "-r", "0"});
+    EXPECT_NE(slow.err.find(" 0 Hz"), std::string::npos) << slow.err;
+
+    // No channel 99: nothing can be read, and the burst shows as zeros.
+    const ToolRun none = box.run("tqread", {"-c99", "-s4", "-op", "-xh"});
+    EXPECT_EQ(none.out, "000000\n000000\n000000\n000000\n");
+    EXPECT_NE(none.err.find("99"), std::string::npos) << none.err;
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(box.run("tqread", {"-c1", "-s4", "-op", "-xh"}).err, "");
+}
+
 } // namespace
