@@ -1,6 +1,7 @@
 #include "tool_process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,12 +31,18 @@ std::string slurp(const std::string &file) {
     return text.str();
 }
 
-// The parent's environment without the simulator's variables, plus the sandbox's own.
+// The parent's environment without the simulator's variables, plus the sandbox's own. The
+// build's library directory goes on the loader path: under the address sanitizer, libVELTA's
+// own search path does not serve its loading of the driver.
 std::vector<std::string> child_environment(const std::string &state, const std::string &trace) {
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "KVZUBR_SIM_", 11) != 0) env.emplace_back(*e);
+        if (std::strncmp(*e, "KVZUBR_SIM_", 11) != 0 && std::strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0) {
+            env.emplace_back(*e);
+        }
     }
+    const char *library_path = std::getenv("LD_LIBRARY_PATH");
+    env.push_back(std::string("LD_LIBRARY_PATH=") + KV_LIB_DIR + (library_path ? std::string(":") + library_path : ""));
     env.push_back("KVZUBR_SIM_STATE=" + state);
     if (!trace.empty()) env.push_back("KVZUBR_SIM_TRACE=" + trace);
     return env;
@@ -49,7 +56,11 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 }
 
 [[noreturn]] void exec_child(const std::string &dir, const std::string &binary, std::vector<char *> &argv,
-                             std::vector<char *> &envp) {
+                             std::vector<char *> &envp, std::size_t address_space) {
+    if (address_space != 0) {
+        const rlimit limit{address_space, address_space};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     const int out = ::open((dir + "/.stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open((dir + "/.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(127);
@@ -151,7 +162,7 @@ ToolRun ToolSandbox::run(const std::string &tool, const std::vector<std::string>
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child == 0) exec_child(dir_, binary, argv, envp);
+    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit);
     int wait_status = 0;
     ToolRun result;
     if (child > 0 && ::waitpid(child, &wait_status, 0) == child && WIFEXITED(wait_status)) {

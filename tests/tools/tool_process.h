@@ -33,6 +33,8 @@ public:
     // Runs the tool in the sandbox directory with argv[0] = tool. With trace, the wires of
     // the channel it opens are recorded for wire_frames().
     ToolRun run(const std::string &tool, const std::vector<std::string> &args, bool trace = false);
+    // Address space granted to the tools run from now on (0: no limit).
+    std::size_t address_space_limit = 0;
 
     std::vector<std::uint8_t> registers();
     void set_registers(const std::vector<std::uint8_t> &values);

@@ -9,6 +9,14 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 std::size_t line_count(const std::string &text) {
     std::size_t lines = 0;
     for (char c : text) lines += c == '\n';
@@ -149,6 +157,15 @@ TEST_F(Tqread, ReportFileThatCannotOpenEndsWithStatus1) {
     const ToolRun read = run({"-s10", "-f", "out.txt"});
     EXPECT_EQ(read.out, "ERROR: Could not open error file\n");
     EXPECT_EQ(read.status, 1);
+}
+
+TEST_F(Tqread, BurstThatCannotBeAllocatedEndsWithStatus1) {
+    if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+    box.address_space_limit = std::size_t{512} << 20;
+    const ToolRun read = run({"-s715827881", "-f", "out.txt"});
+    EXPECT_EQ(read.out, "ERROR: Could not allocate memory\n");
+    EXPECT_EQ(read.status, 1);
+    EXPECT_FALSE(box.exists("out.txt"));
 }
 
 TEST_F(Tqread, RequestsThatCannotBeHeldAreRefusedBeforeReading) {
