@@ -88,7 +88,8 @@ int main(int argc, char **argv) {
     TQ_Open(&handle, gen.channel, gen.muted, gen.spimode, gen.baudrate, &channelConf);
 
     const int remaining_size = parser.sample_size * TQ_SAMPLE_BYTES;
-    uint8_t *buffer = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(remaining_size) + 3));
+    // Zeroed, so that a piece the library could not read shows as zeros, not as stale memory.
+    uint8_t *buffer = static_cast<uint8_t *>(std::calloc(static_cast<std::size_t>(remaining_size) + 3, 1));
     if (buffer == nullptr) {
         std::puts("ERROR: Could not allocate memory");
         TQ_Close(handle);

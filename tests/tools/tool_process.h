@@ -1,0 +1,72 @@
+// Running the console tools as processes against the simulated bridge, and looking at what
+// they left behind: output, files, the sensor's registers and the bytes on the SPI wires.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct ToolRun {
+    std::string out;
+    std::string err;
+    int status = -1; // exit status, or -1 when the process did not exit normally
+};
+
+// One SPI chip-select frame: what the host clocked out and what the sensor answered.
+struct WireFrame {
+    std::vector<std::uint8_t> mosi;
+    std::vector<std::uint8_t> miso;
+};
+
+// A scratch directory with a simulator state file of its own, so every test starts from a
+// factory-fresh sensor; removed when the test ends.
+class ToolSandbox {
+public:
+    ToolSandbox();
+    ~ToolSandbox();
+    ToolSandbox(const ToolSandbox &) = delete;
+    ToolSandbox &operator=(const ToolSandbox &) = delete;
+
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    // Runs the tool in the sandbox directory with argv[0] = tool. With trace, the wires of
+    // the channel it opens are recorded for wire_frames().
+    ToolRun run(const std::string &tool, const std::vector<std::string> &args, bool trace = false);
+    // Address space granted to the tools run from now on (0: no limit).
+    std::size_t address_space_limit = 0;
+
+    std::vector<std::uint8_t> registers();
+    void set_registers(const std::vector<std::uint8_t> &values);
+    // The frames of the last traced run, in order.
+    std::vector<WireFrame> wire_frames() const;
+
+    std::string read_file(const std::string &name) const;
+    void write_file(const std::string &name, const std::string &text) const;
+    bool exists(const std::string &name) const;
+
+private:
+    // Points the test's own simulator at the sandbox state while fn runs.
+    void with_state(const std::function<void()> &fn);
+    std::string dir_;
+};
+
+// What fn writes to standard output of this process.
+std::string capture_stdout(const std::function<void()> &fn);
+// What fn writes to a fresh stream.
+std::string capture_stream(const std::function<void(FILE *)> &fn);
+
+// Expected outputs, produced by the sensor library in this process.
+std::string reg_print(std::uint8_t value, int reg, int radix);
+std::string print_data(const std::vector<std::uint8_t> &samples, int format, int radix);
+std::string print_error(const std::vector<std::uint8_t> &samples, int format, int radix);
+
+// The sample bytes behind a printed burst (text, csv or plain, radix 0 to 4).
+std::vector<std::uint8_t> parse_samples(const std::string &printed, int format, int radix);
+// True when every sample has odd parity and, within each 7500-byte piece, follows its
+// predecessor closely: the burst holds sensor samples in order, no stale or unwritten memory.
+bool burst_is_continuous(const std::vector<std::uint8_t> &samples);
+
+std::string invalid_argument(const std::string &argument, const std::string &program);
+std::string read_usage(const std::string &program);
+std::string version_banner(const std::string &title, const std::string &version);
