@@ -204,4 +204,25 @@ TEST_F(StateProcess, TraceNamedByTheEnvironmentCoversEveryChannelOpened) {
     }
 }
 
+// A decoder nobody here wrote reads the trace as the SPI frames the memory received.
+TEST_F(StateProcess, TraceDecodesAsTheSpiFramesSent) {
+    if (std::system("sigrok-cli --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sigrok-cli installed";
+    const fs::path trace = dir_ / "spi.vcd";
+    trace_ = trace.string();
+    ASSERT_EQ(run("program a55a close").status, 0);
+    FILE *pipe = popen(("sigrok-cli -i " + trace.string() + " -P spi:clk=SCK:mosi=MOSI:cs=CS3 -A spi=mosi-data 2>&1")
+                           .c_str(),
+                       "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string bytes;
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        text.erase(text.find_last_not_of(" \n") + 1);
+        bytes += text.substr(text.find_last_of(' ') + 1) + " ";
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(bytes, "06 02 00 00 A5 5A ");  // write enable; page program at 0 with two bytes
+}
+
 }  // namespace
