@@ -15,7 +15,9 @@
 
 #include "korvin_infra.h"
 
+static_assert(offsetof(DeviceListEntry, StateFlags) == 0, "driver record layout");
 static_assert(offsetof(DeviceListEntry, DeviceType) == 4, "driver record layout");
+static_assert(offsetof(DeviceListEntry, DeviceId) == 8, "driver record layout");
 static_assert(offsetof(DeviceListEntry, Location) == 12, "driver record layout");
 static_assert(offsetof(DeviceListEntry, SerialText) == 16, "driver record layout");
 static_assert(offsetof(DeviceListEntry, DescriptionText) == 32, "driver record layout");
@@ -111,11 +113,10 @@ private:
 // position, to act. An index that names no such channel gives STATUS_BAD_HANDLE.
 template <typename Act>
 KV_STATUS walkToChannel(uint32_t index, Act act) {
-    if (index == 0) return STATUS_BAD_HANDLE;
     uint32_t devices = 0;
     KV_STATUS status = callDriver(varFunctionPtrLst.KV_CreateDeviceInfoList, &devices);
     if (status != STATUS_SUCCESS) return reported(status);
-    if (devices < index) return STATUS_BAD_HANDLE;
+    if (index == 0 || devices < index) return STATUS_BAD_HANDLE;
     DeviceList list;
     if (!list.allocate(devices)) return STATUS_NO_RESOURCES;
     status = list.fetch();

@@ -112,8 +112,9 @@ KV_API int kvsim_device_put(unsigned position, const char *device, const char *k
                             const uint8_t *data, size_t length);
 KV_API int kvsim_device_set(unsigned position, const char *device, const char *key, double value);
 
-/* Writes every device's state to the state file now (it is also written when a channel
- * closes and when the driver is unloaded). */
+/* Writes to the state file now the state of every device that changed since it was loaded or
+ * last saved (this also happens when a channel closes and when the driver is unloaded), so
+ * state another process saved meanwhile is kept. -1 if the file could not be written. */
 KV_API int kvsim_save_state(void);
 
 #ifdef __cplusplus

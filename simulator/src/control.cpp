@@ -263,10 +263,7 @@ KV_API int kvsim_device_set(unsigned position, const char *device, const char *k
 }
 
 KV_API int kvsim_save_state(void) {
-    return controlled([](Simulator &sim) {
-        sim.save_state();
-        return 0;
-    });
+    return controlled([](Simulator &sim) { return sim.save_state() ? 0 : -1; });
 }
 
 }  // extern "C"

@@ -155,47 +155,70 @@ void Simulator::clear_faults() {
     for (auto &plans : planned_) plans.clear();
 }
 
+namespace {
+
+std::string device_key(const ChannelInfo &info, const Device &device) {
+    return info.bridge_serial + '\n' + std::to_string(info.position_in_bridge) + '\n' + device.name();
+}
+
+}  // namespace
+
 // State is keyed by bridge serial, channel position within the bridge and device name.
 void Simulator::load_state() {
+    baseline_.clear();
     const std::string path = state_file_path();
     if (path.empty()) return;
-    const Json state = read_state_file(path);
+    const Json state = read_state_file(path, true);
     for (auto &c : channels_) {
         const auto &info = c->info();
         auto bridge = state.find(info.bridge_serial);
-        if (bridge == state.end() || !bridge->is_object()) continue;
-        auto channel = bridge->find(std::to_string(info.position_in_bridge));
-        if (channel == bridge->end() || !channel->is_object()) continue;
+        const bool has_bridge = bridge != state.end() && bridge->is_object();
+        auto channel = has_bridge ? bridge->find(std::to_string(info.position_in_bridge)) : state.end();
+        const bool has_channel = has_bridge && channel != bridge->end() && channel->is_object();
         for (Device *device : c->bus().devices()) {
-            auto saved = channel->find(device->name());
-            if (saved == channel->end()) continue;
-            try {
-                device->load_state(*saved);
-            } catch (const std::exception &e) {
-                std::fprintf(stderr, "kvzubr-sim: state of device %s ignored: %s\n", device->name().c_str(), e.what());
+            auto saved = has_channel ? channel->find(device->name()) : state.end();
+            if (has_channel && saved != channel->end()) {
+                try {
+                    device->load_state(*saved);
+                } catch (const std::exception &e) {
+                    std::fprintf(stderr, "kvzubr-sim: state of device %s ignored: %s\n", device->name().c_str(),
+                                 e.what());
+                }
             }
+            baseline_[device_key(info, *device)] = device->save_state();
         }
     }
 }
 
-void Simulator::save_state() {
+bool Simulator::save_state() {
     const std::string path = state_file_path();
-    if (path.empty()) return;
-    Json state = read_state_file(path);
-    bool any = false;
-    for (auto &c : channels_) {
-        const auto &info = c->info();
-        for (Device *device : c->bus().devices()) {
-            Json saved = device->save_state();
-            if (saved.is_null()) continue;
-            Json &bridge = state[info.bridge_serial];
-            if (!bridge.is_object()) bridge = Json::object();
-            bridge[std::to_string(info.position_in_bridge)][device->name()] = std::move(saved);
-            any = true;
+    if (path.empty()) return true;
+    try {
+        Json state = read_state_file(path, false);
+        std::map<std::string, Json> changed;
+        for (auto &c : channels_) {
+            const auto &info = c->info();
+            for (Device *device : c->bus().devices()) {
+                Json saved = device->save_state();
+                const std::string key = device_key(info, *device);
+                if (saved.is_null() || saved == baseline_[key]) continue;
+                Json &bridge = state[info.bridge_serial];
+                if (!bridge.is_object()) bridge = Json::object();
+                Json &channel = bridge[std::to_string(info.position_in_bridge)];
+                if (!channel.is_object()) channel = Json::object();
+                channel[device->name()] = saved;
+                changed[key] = std::move(saved);
+            }
         }
+        if (changed.empty()) return true;
+        if (write_state_file(path, state)) {
+            for (auto &entry : changed) baseline_[entry.first] = std::move(entry.second);
+            return true;
+        }
+    } catch (const std::exception &) {
     }
-    if (any && !write_state_file(path, state))
-        std::fprintf(stderr, "kvzubr-sim: state file %s could not be written\n", path.c_str());
+    std::fprintf(stderr, "kvzubr-sim: state file %s could not be written\n", path.c_str());
+    return false;
 }
 
 }  // namespace kvsim

@@ -47,7 +47,9 @@ public:
     void clear_faults();
     unsigned call_count(kvsim_entry entry) const { return calls_[entry]; }
 
-    void save_state();
+    // Writes the devices whose state changed since it was loaded or last saved; false when the
+    // state file could not be written.
+    bool save_state();
 
 private:
     Simulator() = default;
@@ -70,6 +72,9 @@ private:
     unsigned calls_[KVSIM_ENTRY_COUNT] = {};
     std::vector<Planned> planned_[KVSIM_ENTRY_COUNT];
     unsigned traces_opened_ = 0;
+    // Each device's state as last loaded or saved, so a process never writes back state it did
+    // not change over what another process saved meanwhile.
+    std::map<std::string, Json> baseline_;
 };
 
 }  // namespace kvsim

@@ -32,29 +32,33 @@ std::string state_file_path() {
     return base + "/kvzubr-sim/state.json";
 }
 
-Json read_state_file(const std::string &path) {
+Json read_state_file(const std::string &path, bool warn) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return Json::object();
     std::ifstream in(path);
-    if (!in) return Json::object();
     std::stringstream text;
-    text << in.rdbuf();
+    if (in) text << in.rdbuf();
     try {
         Json state = Json::parse(text.str());
         if (state.is_object()) return state;
     } catch (const std::exception &) {
     }
-    std::fprintf(stderr, "kvzubr-sim: state file %s is unreadable; devices start in factory state\n", path.c_str());
+    if (warn)
+        std::fprintf(stderr, "kvzubr-sim: state file %s is unreadable; devices start in factory state\n", path.c_str());
     return Json::object();
 }
 
 bool write_state_file(const std::string &path, const Json &state) {
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) make_directories(path.substr(0, slash));
+    const std::string text = state.dump(1) + "\n";
     const std::string temp = path + ".tmp." + std::to_string(::getpid());
     {
         std::ofstream out(temp, std::ios::trunc);
         if (!out) return false;
-        out << state.dump(1) << '\n';
-        if (!out.flush()) {
+        out << text;
+        out.close();
+        if (!out) {
             std::remove(temp.c_str());
             return false;
         }

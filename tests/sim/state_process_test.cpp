@@ -1,0 +1,228 @@
+// The state file between processes: a device's state written by one process is what the next
+// one finds, writers replace the file whole, and a broken file gives factory state with one
+// warning. Also the trace named by the environment.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kMemoryBridge[] = R"({"wall_clock": false, "bridges": [{"type": 8, "serial": "%s", "channels": [
+  {"bus": "spi", "devices": [{"kind": "spi-memory", "name": "mem", "cs": 3, "size": %u}]}]}]})";
+
+std::string slurp(const fs::path &path) {
+    std::stringstream s;
+    s << std::ifstream(path).rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    std::string out, err;
+    int status = -1;
+};
+
+// A temporary directory with a configuration, a state path, and the helper process.
+class StateProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kvsim_state_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        state_ = dir_ / "state.json";
+        writeConfig("config.json", "KVST0001", 256);
+        config_ = dir_ / "config.json";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void writeConfig(const char *name, const char *serial, unsigned size) {
+        std::vector<char> text(sizeof kMemoryBridge + 64);
+        std::snprintf(text.data(), text.size(), kMemoryBridge, serial, size);
+        std::ofstream(dir_ / name) << text.data();
+    }
+    std::string command(const std::string &args) const {
+        return "env KVZUBR_SIM_CONFIG=" + config_.string() + " KVZUBR_SIM_STATE=" + state_.string() +
+               " KVZUBR_SIM_TRACE=" + trace_ + " " + KV_BIN_DIR + "/sim_state_helper " + args;
+    }
+    Outcome run(const std::string &args) const {
+        const fs::path err = dir_ / "stderr.txt";
+        Outcome result;
+        FILE *pipe = popen((command(args) + " 2>" + err.string()).c_str(), "r");
+        if (!pipe) return result;
+        char buffer[512];
+        for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, got);
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = slurp(err);
+        return result;
+    }
+    std::string dump(size_t count) const {
+        Outcome result = run("dump " + std::to_string(count));
+        EXPECT_EQ(result.status, 0) << result.err;
+        return result.out;
+    }
+    static int lines(const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+    fs::path dir_, state_, config_;
+    std::string trace_;
+};
+
+TEST_F(StateProcess, ProgrammedMemoryIsWhatTheNextProcessFinds) {
+    for (const char *finish : {"close", "unload"}) {
+        fs::remove(state_);
+        ASSERT_EQ(run(std::string("program a55a0102 ") + finish).status, 0) << finish;
+        EXPECT_EQ(dump(5), "a55a0102ff\n") << finish;
+    }
+    fs::remove(state_);
+    ASSERT_EQ(run("program a55a0102 abandon").status, 0);  // no close, no unload: nothing is kept
+    EXPECT_FALSE(fs::exists(state_));
+    EXPECT_EQ(dump(4), "ffffffff\n");
+}
+
+TEST_F(StateProcess, LastWriterWinsAndStateOfOtherBridgesIsKept) {
+    ASSERT_EQ(run("program 11 close").status, 0);
+    ASSERT_EQ(run("program 22 close").status, 0);
+    const fs::path first = config_;
+    writeConfig("other.json", "KVST0002", 256);
+    config_ = dir_ / "other.json";
+    ASSERT_EQ(run("program 33 close").status, 0);
+    EXPECT_EQ(dump(1), "33\n");
+    config_ = first;
+    EXPECT_EQ(dump(1), "22\n");
+}
+
+// A process that only loaded the state does not write back, when it ends, what it loaded over
+// what another process saved meanwhile.
+TEST_F(StateProcess, UnchangedStateIsNotWrittenBack) {
+    ASSERT_EQ(run("program 11 close").status, 0);
+    const fs::path marker = dir_ / "loaded", release = dir_ / "release";
+    FILE *holder = popen((command("hold " + marker.string() + " " + release.string())).c_str(), "r");
+    ASSERT_NE(holder, nullptr);
+    for (int polls = 0; !fs::exists(marker) && polls < 60000; ++polls) usleep(1000);
+    ASSERT_TRUE(fs::exists(marker));
+    ASSERT_EQ(run("program 22 close").status, 0);
+    std::ofstream(release).put('\n');
+    EXPECT_EQ(pclose(holder), 0);
+    EXPECT_EQ(dump(1), "22\n");
+}
+
+TEST_F(StateProcess, BrokenStateFileGivesFactoryStateAndOneWarning) {
+    ASSERT_EQ(run("program a5a5 close").status, 0);
+    const std::string good = slurp(state_);
+    std::ofstream(state_) << good.substr(0, good.size() / 2);
+    Outcome result = run("dump 2");
+    EXPECT_EQ(result.out, "ffff\n");
+    EXPECT_EQ(lines(result.err), 1) << result.err;
+    EXPECT_NE(result.err.find(state_.string()), std::string::npos) << result.err;
+
+    // A process that loads the broken file and saves warns once and leaves a sound file.
+    result = run("program 77 close");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(lines(result.err), 1) << result.err;
+    result = run("dump 2");
+    EXPECT_EQ(result.out, "77ff\n");
+    EXPECT_EQ(result.err, "");
+
+    fs::remove(state_);
+    fs::create_directory(state_);  // there, but no file to read
+    result = run("dump 2");
+    EXPECT_EQ(result.out, "ffff\n");
+    EXPECT_EQ(lines(result.err), 1) << result.err;
+}
+
+// Writers racing on one state file: whenever the file is read, it is one writer's whole file.
+TEST_F(StateProcess, ConcurrentWritersReplaceTheFileWhole) {
+    writeConfig("config.json", "KVST0001", 1u << 16);
+    ASSERT_EQ(run("hammer 0xF0 1").status, 0);
+    std::vector<pid_t> writers;
+    for (const char *byte : {"0x10", "0x50", "0x90"}) {
+        const std::string line = command(std::string("hammer ") + byte + " 10");
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        writers.push_back(pid);
+    }
+    // One writer's file holds the memory filled with one byte.
+    auto uniformMemory = [](const std::string &text) {
+        nlohmann::json state = nlohmann::json::parse(text, nullptr, false);
+        if (state.is_discarded()) return false;
+        const nlohmann::json::json_pointer at("/KVST0001/1/mem/memory");
+        const std::string memory = state.value(at, std::string());
+        if (memory.size() != 2u << 16) return false;
+        for (size_t i = 2; i < memory.size(); i += 2)
+            if (memory.compare(i, 2, memory, 0, 2) != 0) return false;
+        return true;
+    };
+    int reads = 0, running = static_cast<int>(writers.size());
+    bool failed = false;
+    while (running > 0) {
+        for (pid_t &pid : writers) {
+            int status = 0;
+            if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                pid = 0;
+                --running;
+            }
+        }
+        ++reads;
+        if (!uniformMemory(slurp(state_))) failed = true;
+    }
+    EXPECT_FALSE(failed) << "a torn or mixed state file was seen in " << reads << " reads";
+    EXPECT_TRUE(uniformMemory(slurp(state_)));
+    for (const auto &entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find("state.json."), std::string::npos) << entry.path();
+}
+
+TEST_F(StateProcess, TraceNamedByTheEnvironmentCoversEveryChannelOpened) {
+    std::ofstream(config_) << R"({"wall_clock": false, "bridges": [{"type": 6, "serial": "KVTR0001",
+      "channels": [{"bus": "spi", "devices": []}, {"bus": "none"}]}]})";
+    const fs::path trace = dir_ / "pins.vcd";
+    trace_ = trace.string();
+    ASSERT_EQ(run("trace").status, 0);
+    const std::string first = slurp(trace), second = slurp(trace.string() + ".1");
+    EXPECT_NE(first.find("$var wire 1 ! SCK $end"), std::string::npos) << first;
+    EXPECT_NE(first.find("$var wire 1 \" MOSI $end"), std::string::npos);
+    EXPECT_NE(second.find("$var wire 1 ! pin0 $end"), std::string::npos) << second;
+    for (const std::string &vcd : {first, second}) {
+        const std::string body = vcd.substr(vcd.find("$dumpvars"));
+        EXPECT_EQ(std::count(body.begin(), body.end(), '!'), 1 + 16) << vcd;  // initial value, 8 rises, 8 falls
+    }
+}
+
+// A decoder nobody here wrote reads the trace as the SPI frames the memory received.
+TEST_F(StateProcess, TraceDecodesAsTheSpiFramesSent) {
+    if (std::system("sigrok-cli --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sigrok-cli installed";
+    const fs::path trace = dir_ / "spi.vcd";
+    trace_ = trace.string();
+    ASSERT_EQ(run("program a55a close").status, 0);
+    FILE *pipe = popen(("sigrok-cli -i " + trace.string() + " -P spi:clk=SCK:mosi=MOSI:cs=CS3 -A spi=mosi-data 2>&1")
+                           .c_str(),
+                       "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string bytes;
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        text.erase(text.find_last_not_of(" \n") + 1);
+        bytes += text.substr(text.find_last_of(' ') + 1) + " ";
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(bytes, "06 02 00 00 A5 5A ");  // write enable; page program at 0 with two bytes
+}
+
+}  // namespace
