@@ -19,10 +19,10 @@
 #endif
 #endif
 
+#ifndef PROBE_SANITIZED
 static const char *kConfig =
     "{\"wall_clock\": false, \"bridges\": [{\"type\": 6, \"channels\": [{\"bus\": \"spi\"}, {\"bus\": \"spi\"}]}]}";
 
-#ifndef PROBE_SANITIZED
 extern void *__libc_calloc(size_t count, size_t size);
 extern void __libc_free(void *pointer);
 
@@ -53,20 +53,14 @@ static int unfreed(void) {
     for (int i = 0; i < kWatchMax; ++i) count += watched[i] != NULL;
     return count;
 }
-#endif
 
 typedef KV_STATUS (*Open_t)(uint32_t, KV_HANDLE *);
 typedef KV_STATUS (*GetConfig_t)(KV_HANDLE, ChannelConfig **);
 typedef int (*Load_t)(const char *);
 typedef unsigned (*Calls_t)(kvsim_entry);
 
-int main(int argc, char **argv) {
-    if (argc < 3) return 2;
-#ifdef PROBE_SANITIZED
-    puts("skip");
-    return 0;
-#else
-    void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+static int probe(const char *path, const char *mode) {
+    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     void *driver = dlopen("libkvzubr.so", RTLD_NOW | RTLD_NOLOAD);
     if (!library || !driver) return 3;
     Open_t open = (Open_t)dlsym(library, "SPI_OpenChannel");
@@ -77,7 +71,7 @@ int main(int argc, char **argv) {
 
     KV_HANDLE first = NULL, second = NULL;
     ChannelConfig *config = NULL;
-    if (strcmp(argv[2], "refuse") == 0) {
+    if (strcmp(mode, "refuse") == 0) {
         refuse = 1;
         KV_STATUS status = open(0, &first);
         refuse = 0;
@@ -94,5 +88,16 @@ int main(int argc, char **argv) {
     dlclose(library);
     printf("after unload %d\n", unfreed());
     return 0;
+}
+#endif
+
+int main(int argc, char **argv) {
+    if (argc < 3) return 2;
+#ifdef PROBE_SANITIZED
+    (void)argv;
+    puts("skip");
+    return 0;
+#else
+    return probe(argv[1], argv[2]);
 #endif
 }

@@ -21,8 +21,10 @@ std::string run(const std::string &command) {
     return out;
 }
 
+// sigrok-cli lists its input formats and decoders one per line, each name indented by two.
 bool decoder_present() {
-    return run("sigrok-cli -L 2>/dev/null").find("\n  spi ") != std::string::npos;
+    std::string listing = run("sigrok-cli -L 2>/dev/null");
+    return listing.find("\n  spi ") != std::string::npos && listing.find("\n  vcd ") != std::string::npos;
 }
 
 // The trace's timescale is 1 ps; at 1 MHz a bit lasts 1,000,000 ps, so sampling every 100 ns
@@ -56,7 +58,7 @@ protected:
 };
 
 TEST_F(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
-    if (!decoder_present()) GTEST_SKIP() << "sigrok-cli with its SPI decoder is not installed";
+    if (!decoder_present()) GTEST_SKIP() << "sigrok-cli with its VCD input and SPI decoder is not installed";
     const unsigned mode = 0;
     dir_ = fs::temp_directory_path() / ("spi_decode_" + std::to_string(getpid()));
     fs::create_directories(dir_);
