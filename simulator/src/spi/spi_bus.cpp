@@ -110,6 +110,7 @@ void SpiBus::advance_bit(Slot &slot) {
 }
 
 void SpiBus::begin_frame(Slot &slot, Picos t) {
+    if (slot.modes_0_and_3) slot.cpol = slot.cpha = (levels_ & kSck) != 0;
     slot.selected = true;
     slot.bits_in = 0;
     slot.shift_in = 0;
@@ -191,16 +192,22 @@ void SpiBus::attach(const Json &config) {
     int cs = static_cast<int>(config_uint(config, "cs", kFirstCsPin, kFirstCsPin, kLastCsPin));
     unsigned mode = static_cast<unsigned>(config_uint(config, "mode", 0, 0, 3));
     bool active_low = config_bool(config, "active_low", true);
+    // Serial memories take modes 0 and 3 alike; other kinds keep to the mode they are given.
+    bool either = mode == 0 || mode == 3;
+    bool modes_0_and_3 = config_bool(config, "modes_0_and_3", either && kind->get<std::string>() == "spi-memory");
     std::unique_ptr<SpiDevice> device = make_spi_device(kind->get<std::string>(), config);
     auto name = config.find("name");
     if (name != config.end() && !name->is_string()) throw std::runtime_error("\"name\" must be a string");
     device->set_name(name != config.end() ? name->get<std::string>() : kind->get<std::string>());
-    attach(std::move(device), cs, mode, active_low);
+    attach(std::move(device), cs, mode, active_low, modes_0_and_3);
 }
 
-void SpiBus::attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low) {
+void SpiBus::attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low,
+                    bool modes_0_and_3) {
     if (cs_pin < kFirstCsPin || cs_pin > kLastCsPin) throw std::runtime_error("\"cs\" must be a pin from 3 to 7");
     if (mode > 3) throw std::runtime_error("\"mode\" must lie between 0 and 3");
+    if (modes_0_and_3 && mode != 0 && mode != 3)
+        throw std::runtime_error("\"modes_0_and_3\" needs \"mode\" 0 or 3");
     if (find(device->name()) != nullptr)
         throw std::runtime_error("a device named \"" + device->name() + "\" is already on this bus");
     Slot slot;
@@ -212,6 +219,7 @@ void SpiBus::attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode
     slot.active_low = active_low;
     slot.cpol = (mode & 2) != 0;
     slot.cpha = (mode & 1) != 0;
+    slot.modes_0_and_3 = modes_0_and_3;
     slots_.push_back(std::move(slot));
     // A new chip-select pull changes the line levels; a device attached with its line already
     // at the active level starts a frame at once.

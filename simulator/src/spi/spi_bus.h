@@ -6,6 +6,9 @@
 // (boards pull chip-selects inactive); every other line that nobody drives reads 0, as with
 // pull-downs. MISO with no device selected therefore reads 0. An engine output on pin 2 wins over
 // any device; several selected devices give the OR of their outputs.
+//
+// A device that takes modes 0 and 3 both (as serial memories do) picks its clock polarity from
+// the clock level at the moment its chip-select becomes active.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +33,8 @@ public:
     std::vector<Device *> devices() override;
 
     // Attaches an already built device; throws std::runtime_error on a bad placement.
-    void attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low);
+    void attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low,
+                bool modes_0_and_3 = false);
 
 private:
     struct Slot {
@@ -38,6 +42,7 @@ private:
         std::uint8_t cs_mask = 0;
         bool active_low = true;
         bool cpol = false, cpha = false;
+        bool modes_0_and_3 = false;  // polarity and phase follow the idle clock at select
         bool selected = false;
         unsigned bits_in = 0;        // bits of the byte arriving on MOSI
         std::uint8_t shift_in = 0;

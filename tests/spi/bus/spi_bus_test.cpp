@@ -274,3 +274,29 @@ TEST(SpiMemory, ShowsBusyOnMisoOutsideACommandAndKeepsState) {
     other.find("mem")->get("memory", contents);
     EXPECT_EQ(contents[0x10000], 0x42);
 }
+
+// A memory configured in mode 0 or 3 follows the idle clock it finds at chip-select; kept to its
+// mode, or a device of another kind, it does not.
+TEST(SpiBus, ModesZeroAndThreeFollowTheIdleClockAtSelect) {
+    const std::vector<std::uint8_t> status{0x05, 0x00};
+    for (bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "kept to mode 0" : "modes 0 and 3");
+        SpiBus bus;
+        Json memory{{"kind", "spi-memory"}, {"name", "mem"}, {"mode", 0}};
+        if (keep) memory["modes_0_and_3"] = false;
+        bus.attach(memory);
+        Master master(bus);
+        master.select(true);
+        master.shift(exchange_for(0), {0x06}, false);
+        master.select(false);
+        master.idle_clock(true);
+        master.select(true);
+        auto in = master.shift(exchange_for(3), status, false);
+        master.select(false);
+        // The write-enable latch, read in mode 3, comes back only from the memory taking both.
+        EXPECT_EQ(in[1] == 0x02, !keep) << int(in[1]);
+    }
+    SpiBus bus;
+    EXPECT_THROW(bus.attach(Json{{"kind", "spi-memory"}, {"mode", 1}, {"modes_0_and_3", true}}), std::runtime_error);
+    EXPECT_NO_THROW(bus.attach(Json{{"kind", "spi-memory"}, {"mode", 1}}));
+}

@@ -1,0 +1,93 @@
+// A memory transaction traced to a VCD file and decoded by sigrok-cli's SPI decoder: the bytes
+// it finds on MOSI and MISO are the bytes sent and received. Skipped where the decoder is missing.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+#include "spi_support.h"
+
+using namespace spitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string run(const std::string &command) {
+    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
+    return out;
+}
+
+// sigrok-cli lists its input formats and decoders one per line, each name indented by two.
+bool decoder_present() {
+    std::string listing = run("sigrok-cli -L 2>/dev/null");
+    return listing.find("\n  spi ") != std::string::npos && listing.find("\n  vcd ") != std::string::npos;
+}
+
+// The trace's timescale is 1 ps; at 1 MHz a bit lasts 1,000,000 ps, so sampling every 100 ns
+// gives ten samples a bit.
+Bytes decoded(const fs::path &trace, const char *line, unsigned mode) {
+    std::string command = "sigrok-cli -I vcd:downsample=100000 -i " + trace.string() +
+                          " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3:cpol=" + std::to_string(mode >> 1) +
+                          ":cpha=" + std::to_string(mode & 1) + " -B spi=" + line + " 2>/dev/null";
+    std::string out = run(command);
+    return Bytes(out.begin(), out.end());
+}
+
+class SpiDecode : public SpiTest {
+protected:
+    fs::path dir_;
+    void TearDown() override {
+        SpiTest::TearDown();
+        unsetenv("KVZUBR_SIM_TRACE");
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+    Bytes frame(const Bytes &out, Bytes *sent, Bytes *received) {
+        Bytes in(out.size());
+        uint32_t done = 0;
+        EXPECT_EQ(SPI_ReadWrite(handle, in.data(), const_cast<uint8_t *>(out.data()), uint32_t(out.size()), &done,
+                                0x06),
+                  STATUS_SUCCESS);
+        sent->insert(sent->end(), out.begin(), out.end());
+        received->insert(received->end(), in.begin(), in.end());
+        return in;
+    }
+};
+
+TEST_F(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
+    if (!decoder_present()) GTEST_SKIP() << "sigrok-cli with its VCD input and SPI decoder is not installed";
+    const unsigned mode = 0;
+    dir_ = fs::temp_directory_path() / ("spi_decode_" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+    const fs::path trace = dir_ / "memory.vcd";
+    load(bridges(8, {device("spi-memory", "mem", 3, mode, true, R"("size": 1024, "page_size": 16, "write_cycle_us": 50)")}));
+    setenv("KVZUBR_SIM_TRACE", trace.c_str(), 1);
+    open(options(mode));
+
+    Bytes sent, received;
+    frame({0x06}, &sent, &received);
+    Bytes program{0x02, 0x00, 0x40};
+    for (int i = 0; i < 16; ++i) program.push_back(uint8_t(0x3C ^ (i * 17)));
+    frame(program, &sent, &received);
+    kvsim_advance_time(0, 100ull * 1000000);
+    Bytes read{0x03, 0x00, 0x40};
+    read.resize(read.size() + 16, 0x00);
+    Bytes in = frame(read, &sent, &received);
+    ASSERT_EQ(Bytes(in.begin() + 3, in.end()), Bytes(program.begin() + 3, program.end()));
+    ASSERT_EQ(SPI_CloseChannel(handle), STATUS_SUCCESS);
+    handle = nullptr;
+
+    // Only the process's first traced channel writes to the name itself; later ones add ".<position>".
+    fs::path written = fs::exists(trace) ? trace : fs::path(trace.string() + ".0");
+    ASSERT_TRUE(fs::exists(written));
+    EXPECT_EQ(decoded(written, "mosi", mode), sent);
+    EXPECT_EQ(decoded(written, "miso", mode), received);
+    EXPECT_EQ(received.size(), 1u + 19u + 19u);
+}
+
+}  // namespace
