@@ -169,11 +169,15 @@ void Engine::execute() {
     }
     switch (opcode_) {
     case 0x80: {
+        // The pins change half a period into the command, so a device sampling on a shift's
+        // last edge still sees its chip-select held.
         LowPinDrive drive = wires_.low();
         drive.value = args_[0];
         drive.direction = args_[1];
+        wires_.advance(half_period());
         wires_.drive_low(drive);
-        break;
+        wires_.advance(half_period());
+        return;
     }
     case 0x81: answers_.push(wires_.sense_low()); break;
     case 0x82: wires_.set_high(args_[0], args_[1]); break;

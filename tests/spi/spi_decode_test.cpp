@@ -39,7 +39,7 @@ Bytes decoded(const fs::path &trace, const char *line, unsigned mode) {
     return Bytes(out.begin(), out.end());
 }
 
-class SpiDecode : public SpiTest {
+class SpiDecode : public SpiTest, public ::testing::WithParamInterface<unsigned> {
 protected:
     fs::path dir_;
     void TearDown() override {
@@ -59,10 +59,10 @@ protected:
     }
 };
 
-TEST_F(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
+TEST_P(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
     if (!decoder_present()) GTEST_SKIP() << "sigrok-cli with its VCD input and SPI decoder is not installed";
-    const unsigned mode = 0;
-    dir_ = fs::temp_directory_path() / ("spi_decode_" + std::to_string(getpid()));
+    const unsigned mode = GetParam();
+    dir_ = fs::temp_directory_path() / ("spi_decode_" + std::to_string(getpid()) + "_" + std::to_string(mode));
     fs::create_directories(dir_);
     const fs::path trace = dir_ / "memory.vcd";
     load(bridges(8, {device("spi-memory", "mem", 3, mode, true, R"("size": 1024, "page_size": 16, "write_cycle_us": 50)")}));
@@ -89,5 +89,7 @@ TEST_F(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
     EXPECT_EQ(decoded(written, "miso", mode), received);
     EXPECT_EQ(received.size(), 1u + 19u + 19u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, SpiDecode, ::testing::Values(0u, 3u));
 
 }  // namespace

@@ -192,9 +192,11 @@ void SpiBus::attach(const Json &config) {
     int cs = static_cast<int>(config_uint(config, "cs", kFirstCsPin, kFirstCsPin, kLastCsPin));
     unsigned mode = static_cast<unsigned>(config_uint(config, "mode", 0, 0, 3));
     bool active_low = config_bool(config, "active_low", true);
-    // Serial memories take modes 0 and 3 alike; other kinds keep to the mode they are given.
+    // Serial memories and the Torqa sensor take modes 0 and 3 alike; the test device keeps to
+    // the mode it is given.
     bool either = mode == 0 || mode == 3;
-    bool modes_0_and_3 = config_bool(config, "modes_0_and_3", either && kind->get<std::string>() == "spi-memory");
+    bool takes_both = kind->get<std::string>() == "spi-memory" || kind->get<std::string>() == "torqa";
+    bool modes_0_and_3 = config_bool(config, "modes_0_and_3", either && takes_both);
     std::unique_ptr<SpiDevice> device = make_spi_device(kind->get<std::string>(), config);
     auto name = config.find("name");
     if (name != config.end() && !name->is_string()) throw std::runtime_error("\"name\" must be a string");
