@@ -62,21 +62,10 @@ char *put_text(char *out, const char *text) {
     return out + n;
 }
 
-char *put_unsigned(char *out, std::uint64_t value) {
-    char reversed[20];
-    int n = 0;
-    do {
-        reversed[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) *out++ = reversed[--n];
-    return out;
-}
-
 // Degrees with four decimals, rounded half up: 0.0000 to 359.9945.
 char *put_degrees(char *out, std::uint16_t angle) {
     std::uint32_t tenths_of_millis = static_cast<std::uint32_t>((static_cast<std::uint64_t>(angle) * 3600000 + kTurn / 2) / kTurn);
-    out = put_unsigned(out, tenths_of_millis / 10000);
+    out = tq::put_decimal(out, tenths_of_millis / 10000);
     *out++ = '.';
     std::uint32_t fraction = tenths_of_millis % 10000;
     for (std::uint32_t scale = 1000; scale != 0; scale /= 10) *out++ = static_cast<char>('0' + fraction / scale % 10);
@@ -123,7 +112,7 @@ void print_text(LineWriter &out, const std::uint8_t *samples, std::size_t first,
     out.commit(p);
     for (std::size_t i = 0; i < count; ++i) {
         Sample s = sample_at(samples, first + i);
-        p = column(out.line(), w.sample, [&](char *q) { return put_unsigned(q, first + i); });
+        p = column(out.line(), w.sample, [&](char *q) { return tq::put_decimal(q, first + i); });
         p = column(put_text(p, "  "), w.angle, [&](char *q) { return tq::put_number(q, s.angle, 16, radix); });
         p = column(put_text(p, "  "), w.degrees, [&](char *q) { return put_degrees(q, s.angle); });
         p = column(put_text(p, "  "), w.status, [&](char *q) { return tq::put_number(q, s.status, 8, radix); });
@@ -137,7 +126,7 @@ void print_csv(LineWriter &out, const std::uint8_t *samples, std::size_t first, 
     out.commit(put_text(out.line(), "sample,angle,degrees,status\n"));
     for (std::size_t i = 0; i < count; ++i) {
         Sample s = sample_at(samples, first + i);
-        char *p = put_unsigned(out.line(), first + i);
+        char *p = tq::put_decimal(out.line(), first + i);
         *p++ = ',';
         p = tq::put_number(p, s.angle, 16, radix);
         *p++ = ',';

@@ -12,16 +12,6 @@ char *put_digits(char *out, std::uint32_t value, unsigned digits, unsigned shift
     return out;
 }
 
-char *put_decimal(char *out, std::uint32_t value) {
-    char reversed[10];
-    int n = 0;
-    do {
-        reversed[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) *out++ = reversed[--n];
-    return out;
-}
 
 unsigned decimal_digits(unsigned bits) {
     std::uint64_t largest = (std::uint64_t{1} << bits) - 1;
@@ -31,6 +21,18 @@ unsigned decimal_digits(unsigned bits) {
 }
 
 }  // namespace
+
+char *put_decimal(char *out, std::uint64_t value) {
+    char reversed[20];
+    int n = 0;
+    do {
+        reversed[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) *out++ = reversed[--n];
+    return out;
+}
+
 
 int normalized_radix(int radix) { return radix >= 0 && radix <= kHexPrefixRadix ? radix : kHexPrefixRadix; }
 

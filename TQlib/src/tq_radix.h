@@ -12,6 +12,8 @@ constexpr int kHexPrefixRadix = 4;
 constexpr int kNumberTextMax = 34;
 
 int normalized_radix(int radix);
+// Writes `value` in decimal at `out`, without a terminator; returns the end.
+char *put_decimal(char *out, std::uint64_t value);
 // Writes `value` with `bits` significant bits (binary and hex are zero-padded to that width,
 // decimal is not) at `out`, without a terminator; returns the end.
 char *put_number(char *out, std::uint32_t value, unsigned bits, int radix);

@@ -17,11 +17,11 @@ constexpr Picos kPicosPerMicro = 1000000;
 class Eeprom24 : public I2cDevice {
 public:
     explicit Eeprom24(const Json &config)
-        : size_(config_unsigned(config, "size", 32768, 65536)),
-          page_size_(config_unsigned(config, "page_size", 64, 65536)),
-          write_cycle_(config_unsigned(config, "write_cycle_us", 5000, 10000000) * kPicosPerMicro),
+        : size_(config_uint(config, "size", 32768, 0, 65536)),
+          page_size_(config_uint(config, "page_size", 64, 0, 65536)),
+          write_cycle_(config_uint(config, "write_cycle_us", 5000, 0, 10000000) * kPicosPerMicro),
           address_bytes_(size_ <= 256 ? 1 : 2),
-          memory_(size_, 0xFF) {
+          memory_(size_) {
         if (size_ == 0 || page_size_ == 0 || page_size_ > size_)
             throw std::runtime_error("eeprom24 needs 0 < page_size <= size");
         set_address(config_address(config, 0x50));
@@ -63,27 +63,17 @@ public:
         selected_ = false;
     }
 
-    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
-        if (key != "memory") return false;
-        out = memory_;
-        return true;
-    }
+    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override { return memory_.get(key, out); }
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
-        if (key != "memory" || length > memory_.size()) return false;
-        std::copy(data, data + length, memory_.begin());
-        return true;
+        return memory_.put(key, data, length);
     }
     bool set(const std::string &key, double value) override {
         if (key != "write_cycle_us" || value < 0) return false;
         write_cycle_ = static_cast<Picos>(value * kPicosPerMicro);
         return true;
     }
-    Json save_state() const override { return Json{{"memory", to_hex(memory_.data(), memory_.size())}}; }
-    void load_state(const Json &state) override {
-        std::vector<std::uint8_t> bytes;
-        if (!state.is_object() || !state.contains("memory") || !state["memory"].is_string()) return;
-        if (from_hex(state["memory"].get<std::string>(), bytes) && bytes.size() == memory_.size()) memory_ = bytes;
-    }
+    Json save_state() const override { return memory_.save_state(); }
+    void load_state(const Json &state) override { memory_.load_state(state); }
 
 private:
     void drop_transaction() {
@@ -107,7 +97,7 @@ private:
     std::uint64_t page_size_;
     Picos write_cycle_;
     unsigned address_bytes_;
-    std::vector<std::uint8_t> memory_;
+    MemoryArray memory_;
     std::vector<std::uint8_t> pending_;
     std::uint64_t pointer_ = 0;
     unsigned address_seen_ = 0;

@@ -250,46 +250,8 @@ std::unique_ptr<I2cDevice> make_i2c_device(const std::string &kind, const Json &
     return it->second(config);
 }
 
-std::uint64_t config_unsigned(const Json &config, const char *key, std::uint64_t fallback, std::uint64_t max) {
-    if (!config.contains(key)) return fallback;
-    const Json &value = config.at(key);
-    if (!value.is_number_unsigned() && !(value.is_number_integer() && value.get<std::int64_t>() >= 0))
-        throw std::runtime_error(std::string("\"") + key + "\" must be a non-negative integer");
-    const std::uint64_t number = value.get<std::uint64_t>();
-    if (number > max) throw std::runtime_error(std::string("\"") + key + "\" is out of range");
-    return number;
-}
-
 std::uint8_t config_address(const Json &config, std::uint8_t fallback) {
-    return static_cast<std::uint8_t>(config_unsigned(config, "address", fallback, 127));
-}
-
-std::string to_hex(const std::uint8_t *data, std::size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(digits[data[i] >> 4]);
-        text.push_back(digits[data[i] & 15]);
-    }
-    return text;
-}
-
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &out) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() % 2) return false;
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = nibble(text[i]), low = nibble(text[i + 1]);
-        if (high < 0 || low < 0) return false;
-        out.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return true;
+    return static_cast<std::uint8_t>(config_uint(config, "address", fallback, 0, 127));
 }
 
 }  // namespace kvsim

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bus.h"
+#include "device_config.h"
 
 namespace kvsim {
 
@@ -51,11 +52,5 @@ struct I2cDeviceRegistrar {
 // Helpers for device configuration objects.
 // The 7-bit "address" of a device (default when absent); throws when out of range.
 std::uint8_t config_address(const Json &config, std::uint8_t fallback);
-// An unsigned number by key, default when absent; throws when negative or above `max`.
-std::uint64_t config_unsigned(const Json &config, const char *key, std::uint64_t fallback, std::uint64_t max);
-
-// State files keep memory contents as lowercase hexadecimal text.
-std::string to_hex(const std::uint8_t *data, std::size_t length);
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &out);
 
 }  // namespace kvsim

@@ -13,7 +13,7 @@ namespace {
 
 class I2cRegister : public I2cDevice {
 public:
-    explicit I2cRegister(const Json &config) : registers_(config_unsigned(config, "register_count", 4, 256), 0) {
+    explicit I2cRegister(const Json &config) : registers_(config_uint(config, "register_count", 4, 0, 256), 0) {
         if (registers_.empty()) throw std::runtime_error("i2c-register needs at least one register");
         set_address(config_address(config, 0x48));
         if (config.contains("temperature_c")) set_temperature(config["temperature_c"].get<double>());

@@ -17,8 +17,8 @@ namespace {
 class I2cTestDevice : public I2cDevice {
 public:
     explicit I2cTestDevice(const Json &config)
-        : ack_bytes_(config_unsigned(config, "ack_bytes", std::numeric_limits<std::uint32_t>::max(),
-                                     std::numeric_limits<std::uint32_t>::max())) {
+        : ack_bytes_(config_uint(config, "ack_bytes", std::numeric_limits<std::uint32_t>::max(), 0,
+                                 std::numeric_limits<std::uint32_t>::max())) {
         set_address(config_address(config, 0x3C));
     }
 

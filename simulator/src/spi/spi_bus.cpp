@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "config_value.h"
+#include "../device_config.h"
 
 namespace kvsim {
 

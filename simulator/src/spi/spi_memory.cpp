@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "../spi_device.h"
-#include "config_value.h"
+#include "../device_config.h"
 
 namespace kvsim {
 
@@ -22,30 +22,6 @@ constexpr std::uint8_t kWriteEnableLatch = 0x02;
 constexpr Picos kPicosPerMicro = 1000000;
 constexpr std::uint64_t kMaxSize = 16u << 20;
 
-std::string to_hex(const std::vector<std::uint8_t> &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) text += digits[b >> 4], text += digits[b & 15];
-    return text;
-}
-
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &bytes) {
-    auto nibble = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() != bytes.size() * 2) return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        int high = nibble(text[2 * i]), low = nibble(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
-    }
-    return true;
-}
-
 class SpiMemory : public SpiDevice {
 public:
     explicit SpiMemory(const Json &config)
@@ -53,7 +29,7 @@ public:
           page_size_(config_uint(config, "page_size", 256, 1, size_)),
           write_cycle_(config_uint(config, "write_cycle_us", 1000, 0, 60000000) * kPicosPerMicro),
           address_bytes_(size_ > 65536 ? 3 : 2),
-          memory_(size_, 0xFF),
+          memory_(size_),
           page_(page_size_) {
         if (size_ % page_size_ != 0) throw std::runtime_error("\"size\" must be a multiple of \"page_size\"");
     }
@@ -96,16 +72,9 @@ public:
         if (command_ == kPageProgram && phase == Phase::Data && page_bytes_ > 0) program(t);
     }
 
-    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
-        if (key != "memory") return false;
-        out = memory_;
-        return true;
-    }
-
+    bool get(const std::string &key, std::vector<std::uint8_t> &out) const override { return memory_.get(key, out); }
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
-        if (key != "memory" || length > memory_.size()) return false;
-        std::copy(data, data + length, memory_.begin());
-        return true;
+        return memory_.put(key, data, length);
     }
 
     bool set(const std::string &key, double value) override {
@@ -114,16 +83,8 @@ public:
         return true;
     }
 
-    Json save_state() const override { return Json{{"size", size_}, {"memory", to_hex(memory_)}}; }
-
-    void load_state(const Json &state) override {
-        auto size = state.find("size");
-        auto memory = state.find("memory");
-        if (size == state.end() || memory == state.end() || !memory->is_string()) return;
-        if (!size->is_number_unsigned() || size->get<std::uint64_t>() != size_) return;
-        std::vector<std::uint8_t> contents(size_);
-        if (from_hex(memory->get<std::string>(), contents)) memory_ = std::move(contents);
-    }
+    Json save_state() const override { return memory_.save_state(); }
+    void load_state(const Json &state) override { memory_.load_state(state); }
 
 private:
     enum class Phase { Command, Address, Data, Status, Ignore };
@@ -188,7 +149,7 @@ private:
     std::uint64_t page_size_;
     Picos write_cycle_;
     unsigned address_bytes_;
-    std::vector<std::uint8_t> memory_;
+    MemoryArray memory_;
     std::vector<Pending> page_;
     Phase phase_ = Phase::Ignore;
     std::uint8_t command_ = 0;
