@@ -55,7 +55,8 @@ TEST_F(Tqcmd, WithoutArgumentsSendsCommand0AndShowsTwelveBytesReadBack) {
 
 TEST_F(Tqcmd, DataWordFollowsTheCommandHighByteFirst) {
     const std::pair<const char *, Bytes> cases[] = {
-        {"-.0x1234", {0x12, 0x34}}, {"-.-1", {0xFF, 0xFF}}, {"-.010", {0x00, 0x08}}, {"-.", {0x00, 0x00}}};
+        {"-.0x1234", {0x12, 0x34}}, {"-.-1", {0xFF, 0xFF}}, {"-.010", {0x00, 0x08}}, {"-.", {0x00, 0x00}},
+        {"-.0b11", {0x00, 0x00}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
         const ToolRun cmd = run({c.first});

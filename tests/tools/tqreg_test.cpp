@@ -68,6 +68,13 @@ TEST_F(Tqreg, WholeRegisterAndBitAssignments) {
     EXPECT_EQ(box.registers(), with(with(expected, 6, 8), 8, 0x34));
 }
 
+TEST_F(Tqreg, ValuesKnowOnlyTheHexAndOctalPrefixes) {
+    box.set_registers(kPreset);
+    EXPECT_EQ(run({"-w", "1=0b101", "2= -0x10", "3=0X1f", "4=09", "6=0x"}).out, "");
+    Registers expected = with(with(with(kPreset, 1, 0x00), 2, 0xF0), 3, 0x1F);
+    EXPECT_EQ(box.registers(), with(with(expected, 4, 0x00), 6, 0x00));
+}
+
 TEST_F(Tqreg, RegistersAreWrittenInAscendingOrder) {
     EXPECT_EQ(run({"-w", "1=0x34", "0=0x12"}, true).out, "");
     std::vector<std::vector<std::uint8_t>> writes;

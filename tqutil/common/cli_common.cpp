@@ -1,5 +1,6 @@
 #include "cli_common.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,22 @@ int read_number(const char *text, int base, const char **end) {
         *end = stop;
     }
     return cli_clamp_to_int(value);
+}
+
+// The base a number's prefix selects, after blanks and sign: "0x" hexadecimal, a leading 0
+// octal, otherwise decimal. Chosen here, not by the C library's base 0, because some C
+// libraries also take "0b" there, which these tools read as 0 followed by other text.
+int prefixed_base(const char *text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) {
+        ++text;
+    }
+    if (*text == '+' || *text == '-') {
+        ++text;
+    }
+    if (text[0] != '0') {
+        return 10;
+    }
+    return text[1] == 'x' || text[1] == 'X' ? 16 : 8;
 }
 
 const char radix_usage_lines[] =
@@ -116,7 +133,7 @@ void cli_invalid_argument(const char *argument, const char *program) {
 
 int cli_read_decimal(const char *text, const char **end) { return read_number(text, 10, end); }
 
-int cli_read_prefixed(const char *text) { return read_number(text, 0, nullptr); }
+int cli_read_prefixed(const char *text) { return read_number(text, prefixed_base(text), nullptr); }
 
 void cli_set_defaults(GEN_PARAM *gen) {
     gen->channel = 1;
