@@ -29,7 +29,7 @@ struct LowPinDrive {
 };
 
 // How a shift command clocks one byte, for the optional byte fast path.
-struct ShiftSpec {
+struct ShiftForm {
     bool out = false;             // drives data out (pin 1)
     bool in = false;              // samples data in (pin 2)
     bool out_on_falling = false;  // data out changes on the falling edge
@@ -67,9 +67,9 @@ public:
     // clock at its current level. Returns false (having done nothing) unless the result on
     // every device and on `in` would be identical to edge-by-edge clocking; on true, *t has
     // advanced and the final drive equals what edge-by-edge clocking would leave.
-    virtual bool shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, const LowPinDrive &drive,
+    virtual bool shift_bytes(Picos *t, Picos half_period, const ShiftForm &form, const LowPinDrive &drive,
                              const std::uint8_t *out, std::uint8_t *in, std::size_t count) {
-        (void)t, (void)half_period, (void)spec, (void)drive, (void)out, (void)in, (void)count;
+        (void)t, (void)half_period, (void)form, (void)drive, (void)out, (void)in, (void)count;
         return false;
     }
     // Signal names of the low pins for traces ("" keeps the default name).

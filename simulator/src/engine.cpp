@@ -196,14 +196,14 @@ void Engine::execute() {
     tick();
 }
 
-ShiftSpec Engine::shift_spec() const {
-    ShiftSpec spec;
-    spec.out = opcode_ & kDataOut;
-    spec.in = opcode_ & kDataIn;
-    spec.out_on_falling = opcode_ & kOutFalling;
-    spec.in_on_falling = opcode_ & kInFalling;
-    spec.three_phase = three_phase_;
-    return spec;
+ShiftForm Engine::shift_form() const {
+    ShiftForm form;
+    form.out = opcode_ & kDataOut;
+    form.in = opcode_ & kDataIn;
+    form.out_on_falling = opcode_ & kOutFalling;
+    form.in_on_falling = opcode_ & kInFalling;
+    form.three_phase = three_phase_;
+    return form;
 }
 
 bool Engine::sample_data_in() {
@@ -216,13 +216,13 @@ bool Engine::sample_data_in() {
 // the first bit is put out before the first edge. With three-phase clocking data changes
 // half a period before the first edge and is held half a period after the second.
 template <class OutBit, class InBit>
-void Engine::clock(const ShiftSpec &spec, std::size_t bits, OutBit out_bit, InBit in_bit) {
+void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBit in_bit) {
     const Picos half = half_period();
     LowPinDrive drive = wires_.low();
     const bool idle_high = drive.value & kClockPin;
     const bool first_edge_rising = !idle_high;
-    const bool out_on_first = spec.out && (spec.out_on_falling != first_edge_rising);
-    const bool in_on_first = spec.in && (spec.in_on_falling != first_edge_rising);
+    const bool out_on_first = form.out && (form.out_on_falling != first_edge_rising);
+    const bool in_on_first = form.in && (form.in_on_falling != first_edge_rising);
 
     auto put_data = [&](std::size_t k) {
         std::uint8_t value = with_bit(drive.value, kDataOutPin, out_bit(k));
@@ -238,32 +238,32 @@ void Engine::clock(const ShiftSpec &spec, std::size_t bits, OutBit out_bit, InBi
         wires_.drive_low(drive);
     };
 
-    if (spec.three_phase) {
+    if (form.three_phase) {
         for (std::size_t k = 0; k < bits; ++k) {
-            if (spec.out) put_data(k);
+            if (form.out) put_data(k);
             edge(!idle_high, in_on_first, false, k);
-            edge(idle_high, spec.in && !in_on_first, false, k);
+            edge(idle_high, form.in && !in_on_first, false, k);
             wires_.advance(half);
         }
         return;
     }
-    const bool out_on_second = spec.out && !out_on_first;
+    const bool out_on_second = form.out && !out_on_first;
     if (out_on_second && bits) put_data(0);
     for (std::size_t k = 0; k < bits; ++k) {
         edge(!idle_high, in_on_first, out_on_first, k);
-        edge(idle_high, spec.in && !in_on_first, out_on_second && k + 1 < bits, k + 1);
+        edge(idle_high, form.in && !in_on_first, out_on_second && k + 1 < bits, k + 1);
     }
 }
 
 void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
-    const ShiftSpec spec = shift_spec();
-    std::uint8_t *in = spec.in ? answers_.extend(count) : nullptr;
+    const ShiftForm form = shift_form();
+    std::uint8_t *in = form.in ? answers_.extend(count) : nullptr;
 
     if (!loopback_ && !wires_.tracing()) {
         Picos t = wires_.now();
-        if (bus_.shift_bytes(&t, half_period(), spec, wires_.low(), out, in, count)) {
+        if (bus_.shift_bytes(&t, half_period(), form, wires_.low(), out, in, count)) {
             LowPinDrive final_drive = wires_.low();
-            if (spec.out) final_drive.value = with_bit(final_drive.value, kDataOutPin, out[count - 1] & 1);
+            if (form.out) final_drive.value = with_bit(final_drive.value, kDataOutPin, out[count - 1] & 1);
             wires_.advance_to(t);
             wires_.adopt_low(final_drive);
             return;
@@ -273,7 +273,7 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
     std::uint8_t acc = 0;
     std::size_t filled = 0;
     clock(
-        spec, count * 8, [out](std::size_t k) { return bool((out[k >> 3] >> (7 - (k & 7))) & 1); },
+        form, count * 8, [out](std::size_t k) { return bool((out[k >> 3] >> (7 - (k & 7))) & 1); },
         [&](bool bit) {
             acc = static_cast<std::uint8_t>((acc << 1) | bit);
             if (++filled % 8 == 0) in[filled / 8 - 1] = acc;
@@ -283,12 +283,12 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
 // Bits go out from the most significant end; bits read are shifted in at the least
 // significant end, so n bits read land in the low n bits of the answer.
 void Engine::shift_bits(unsigned bits, std::uint8_t out) {
-    const ShiftSpec spec = shift_spec();
+    const ShiftForm form = shift_form();
     std::uint8_t acc = 0;
     clock(
-        spec, bits, [out](std::size_t k) { return bool((out >> (7 - k)) & 1); },
+        form, bits, [out](std::size_t k) { return bool((out >> (7 - k)) & 1); },
         [&](bool bit) { acc = static_cast<std::uint8_t>((acc << 1) | bit); });
-    if (spec.in) answers_.push(acc);
+    if (form.in) answers_.push(acc);
 }
 
 }  // namespace kvsim

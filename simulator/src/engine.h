@@ -46,10 +46,10 @@ private:
     void shift_bytes(const std::uint8_t *out, std::size_t count);
     void shift_bits(unsigned bits, std::uint8_t out);
     template <class OutBit, class InBit>
-    void clock(const ShiftSpec &spec, std::size_t bits, OutBit out_bit, InBit in_bit);
+    void clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBit in_bit);
     bool sample_data_in();
     void tick();
-    ShiftSpec shift_spec() const;
+    ShiftForm shift_form() const;
     std::size_t byte_count() const { return (args_[0] | (std::size_t(args_[1]) << 8)) + 1; }
 
     const std::int8_t *argument_counts_;

@@ -137,21 +137,21 @@ SpiBus::Slot *SpiBus::only_selected(bool *none) {
 
 // The byte path is taken only where it is exact: the clock rests at the device's idle level, no
 // bit of a byte is half way, and the master shifts on the device's edges.
-bool SpiBus::fast_path_fits(const Slot &slot, const ShiftSpec &spec, const LowPinDrive &drive) const {
+bool SpiBus::fast_path_fits(const Slot &slot, const ShiftForm &form, const LowPinDrive &drive) const {
     bool clock_high = (levels_from(drive) & kSck) != 0;
     if (clock_high != slot.cpol || slot.bits_in != 0 || slot.bits_out != 0) return false;
-    if (spec.out && spec.out_on_falling == slot.samples_on_falling()) return false;
-    if (spec.in && spec.in_on_falling != slot.samples_on_falling()) return false;
+    if (form.out && form.out_on_falling == slot.samples_on_falling()) return false;
+    if (form.in && form.in_on_falling != slot.samples_on_falling()) return false;
     return true;
 }
 
-bool SpiBus::shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, const LowPinDrive &drive,
+bool SpiBus::shift_bytes(Picos *t, Picos half_period, const ShiftForm &form, const LowPinDrive &drive,
                          const std::uint8_t *out, std::uint8_t *in, std::size_t count) {
-    if (spec.three_phase || !same_drive(drive, drive_) || count == 0) return false;
+    if (form.three_phase || !same_drive(drive, drive_) || count == 0) return false;
     bool none = false;
     Slot *slot = only_selected(&none);
     if (slot == nullptr && !none) return false;
-    if (slot != nullptr && !fast_path_fits(*slot, spec, drive)) return false;
+    if (slot != nullptr && !fast_path_fits(*slot, form, drive)) return false;
 
     bool engine_drives_miso = (driven_pins(drive) & kMiso) != 0;
     std::uint8_t still_mosi = (levels_ & kMosi) ? 0xFF : 0x00;
@@ -159,7 +159,7 @@ bool SpiBus::shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, con
     Picos start = *t;
     for (std::size_t i = 0; i < count; ++i) {
         Picos byte_start = start + 16 * half_period * i;
-        std::uint8_t sent = spec.out ? out[i] : still_mosi;
+        std::uint8_t sent = form.out ? out[i] : still_mosi;
         std::uint8_t answer = still_miso;
         if (slot != nullptr) {
             if (slot->cpha) present_bit(*slot, byte_start + half_period);
@@ -169,10 +169,10 @@ bool SpiBus::shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, con
             if (!slot->cpha) present_bit(*slot, byte_start + 16 * half_period);
             else slot->miso = bit_of(slot->out, 0);
         }
-        if (spec.in && in != nullptr) in[i] = answer;
+        if (form.in && in != nullptr) in[i] = answer;
     }
     *t = start + 16 * half_period * count;
-    if (spec.out) {
+    if (form.out) {
         std::uint8_t last_bit = (out[count - 1] & 1) ? kMosi : 0;
         drive_.value = static_cast<std::uint8_t>((drive_.value & ~kMosi) | last_bit);
         levels_ = levels_from(drive_);

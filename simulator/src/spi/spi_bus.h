@@ -25,7 +25,7 @@ class SpiBus : public Bus {
 public:
     void drive(Picos t, const LowPinDrive &drive) override;
     std::uint8_t sense(Picos t) override;
-    bool shift_bytes(Picos *t, Picos half_period, const ShiftSpec &spec, const LowPinDrive &drive,
+    bool shift_bytes(Picos *t, Picos half_period, const ShiftForm &form, const LowPinDrive &drive,
                      const std::uint8_t *out, std::uint8_t *in, std::size_t count) override;
     std::string pin_name(int pin) const override;
     void attach(const Json &device) override;
@@ -63,7 +63,7 @@ private:
     void advance_bit(Slot &slot);
     bool miso_level() const;
     Slot *only_selected(bool *none);
-    bool fast_path_fits(const Slot &slot, const ShiftSpec &spec, const LowPinDrive &drive) const;
+    bool fast_path_fits(const Slot &slot, const ShiftForm &form, const LowPinDrive &drive) const;
 
     std::vector<Slot> slots_;
     LowPinDrive drive_;

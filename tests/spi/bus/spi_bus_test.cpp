@@ -46,18 +46,18 @@ public:
     void select(bool active) { set(0x08, !active); }
     void idle_clock(bool high) { set(0x01, high); }
 
-    std::uint8_t shift_edges(const ShiftSpec &spec, std::uint8_t out_byte, unsigned bits = 8) {
+    std::uint8_t shift_edges(const ShiftForm &form, std::uint8_t out_byte, unsigned bits = 8) {
         std::uint8_t in = 0;
         bool idle = drive.value & 1;
         for (unsigned b = 0; b < bits; ++b) {
             bool bit = (out_byte >> (7 - b)) & 1;
             bool first_is_falling = idle;
-            if (spec.out && spec.out_on_falling != first_is_falling) set(0x02, bit);
+            if (form.out && form.out_on_falling != first_is_falling) set(0x02, bit);
             for (int edge = 0; edge < 2; ++edge) {
                 bool falling = (edge == 0) == first_is_falling;
                 t += kHalf;
-                if (spec.in && spec.in_on_falling == falling) in = static_cast<std::uint8_t>(in << 1 | ((bus_.sense(t) >> 2) & 1));
-                if (spec.out && edge == 0 && spec.out_on_falling == first_is_falling)
+                if (form.in && form.in_on_falling == falling) in = static_cast<std::uint8_t>(in << 1 | ((bus_.sense(t) >> 2) & 1));
+                if (form.out && edge == 0 && form.out_on_falling == first_is_falling)
                     drive.value = static_cast<std::uint8_t>(bit ? drive.value | 2 : drive.value & ~2);
                 drive.value ^= 0x01;
                 bus_.drive(t, drive);
@@ -66,14 +66,14 @@ public:
         return in;
     }
 
-    std::vector<std::uint8_t> shift(const ShiftSpec &spec, const std::vector<std::uint8_t> &out, bool fast) {
+    std::vector<std::uint8_t> shift(const ShiftForm &form, const std::vector<std::uint8_t> &out, bool fast) {
         std::vector<std::uint8_t> in(out.size());
         if (fast) {
-            EXPECT_TRUE(bus_.shift_bytes(&t, kHalf, spec, drive, out.data(), in.data(), out.size()));
-            if (spec.out) drive.value = static_cast<std::uint8_t>((drive.value & ~2) | ((out.back() & 1) << 1));
+            EXPECT_TRUE(bus_.shift_bytes(&t, kHalf, form, drive, out.data(), in.data(), out.size()));
+            if (form.out) drive.value = static_cast<std::uint8_t>((drive.value & ~2) | ((out.back() & 1) << 1));
             return in;
         }
-        for (std::size_t i = 0; i < out.size(); ++i) in[i] = shift_edges(spec, out[i]);
+        for (std::size_t i = 0; i < out.size(); ++i) in[i] = shift_edges(form, out[i]);
         return in;
     }
 
@@ -81,13 +81,13 @@ private:
     SpiBus &bus_;
 };
 
-ShiftSpec exchange_for(unsigned mode) {
-    ShiftSpec spec;
-    spec.out = spec.in = true;
+ShiftForm exchange_for(unsigned mode) {
+    ShiftForm form;
+    form.out = form.in = true;
     bool first_set = mode == 0 || mode == 3;  // out on falling, in on rising
-    spec.out_on_falling = first_set;
-    spec.in_on_falling = !first_set;
-    return spec;
+    form.out_on_falling = first_set;
+    form.in_on_falling = !first_set;
+    return form;
 }
 
 Json device(const char *kind, unsigned mode, int cs = 3) {
@@ -175,7 +175,7 @@ TEST(SpiBus, PartialByteIsRecordedLeftAlignedAndDeclinesBytePath) {
     bus.attach(device("spi-test", 0));
     Master master(bus);
     master.select(true);
-    ShiftSpec write;
+    ShiftForm write;
     write.out = true;
     write.out_on_falling = true;
     master.shift_edges(write, 0xB0, 4);
