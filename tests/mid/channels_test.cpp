@@ -133,7 +133,7 @@ KV_STATUS fakeGetList(DeviceListEntry *list, uint32_t *deviceCount) {
 }
 
 TEST(ChannelListBounds, WalksStopAtTheAllocatedArray) {
-    varFunctionPtrLst_t saved = varFunctionPtrLst;
+    DriverTableGuard restore;
     varFunctionPtrLst.KV_CreateDeviceInfoList = fakeCreateList;
     varFunctionPtrLst.KV_GetDeviceInfoList = fakeGetList;
     g_reportedDevices = 3;
@@ -148,7 +148,6 @@ TEST(ChannelListBounds, WalksStopAtTheAllocatedArray) {
     EXPECT_EQ(STATUS_SUCCESS, KV_GetNumChannels(PROTOCOL_SPI, &channels));
     EXPECT_EQ(1u, channels);
     EXPECT_EQ(STATUS_BAD_HANDLE, KV_GetChannelInfo(PROTOCOL_SPI, 2, &info));
-    varFunctionPtrLst = saved;
 }
 
 }  // namespace

@@ -72,19 +72,25 @@ protected:
     KV_HANDLE handle = nullptr;
 };
 
-// Empties one slot of the driver table; the destructor puts the table back.
-class EmptySlot {
+// Puts the driver table back, when it goes, as it was when it was made.
+class DriverTableGuard {
 public:
-    explicit EmptySlot(kvsim_entry slot) : saved_(varFunctionPtrLst) {
-        void (*none)(void) = nullptr;
-        std::memcpy(reinterpret_cast<unsigned char *>(&varFunctionPtrLst) + slot * sizeof none, &none, sizeof none);
-    }
-    ~EmptySlot() { varFunctionPtrLst = saved_; }
-    EmptySlot(const EmptySlot &) = delete;
-    EmptySlot &operator=(const EmptySlot &) = delete;
+    DriverTableGuard() : saved_(varFunctionPtrLst) {}
+    ~DriverTableGuard() { varFunctionPtrLst = saved_; }
+    DriverTableGuard(const DriverTableGuard &) = delete;
+    DriverTableGuard &operator=(const DriverTableGuard &) = delete;
 
 private:
     varFunctionPtrLst_t saved_;
+};
+
+// Empties one slot of the driver table while it lives.
+class EmptySlot : DriverTableGuard {
+public:
+    explicit EmptySlot(kvsim_entry slot) {
+        void (*none)(void) = nullptr;
+        std::memcpy(reinterpret_cast<unsigned char *>(&varFunctionPtrLst) + slot * sizeof none, &none, sizeof none);
+    }
 };
 
 #endif

@@ -120,7 +120,7 @@ KV_STATUS overclaimingRead(KV_HANDLE, void *buffer, uint32_t count, uint32_t *co
 }
 
 TEST_F(ChannelTest, ReadCountsBeyondTheRequestAreNotTrusted) {
-    varFunctionPtrLst_t saved = varFunctionPtrLst;
+    DriverTableGuard restore;
     varFunctionPtrLst.KV_GetQueueStatus = fakeQueueStatus;
     varFunctionPtrLst.KV_Read = overclaimingRead;
     g_pending = 10;
@@ -131,7 +131,6 @@ TEST_F(ChannelTest, ReadCountsBeyondTheRequestAreNotTrusted) {
     ASSERT_EQ(0, kvsim_fail_call(KVSIM_Write, 3, kStop));
     EXPECT_EQ(kStop, Mid_SendReceiveCmdFromVELTA(handle, 1, 0xAB, &echoSeen));
     EXPECT_EQ(0, echoSeen);
-    varFunctionPtrLst = saved;
 }
 
 TEST_F(ChannelTest, GpioCommands) {

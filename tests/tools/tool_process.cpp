@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "capture.h"
 #include "kvsim.h"
 #include "tq_api.h"
 
@@ -210,30 +211,6 @@ void ToolSandbox::write_file(const std::string &name, const std::string &text) c
 }
 
 bool ToolSandbox::exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
-
-std::string capture_stream(const std::function<void(FILE *)> &fn) {
-    FILE *stream = std::tmpfile();
-    fn(stream);
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) text.append(chunk, n);
-    std::fclose(stream);
-    return text;
-}
-
-std::string capture_stdout(const std::function<void()> &fn) {
-    return capture_stream([&](FILE *stream) {
-        std::fflush(stdout);
-        const int saved = ::dup(1);
-        ::dup2(::fileno(stream), 1);
-        fn();
-        std::fflush(stdout);
-        ::dup2(saved, 1);
-        ::close(saved);
-    });
-}
 
 std::string reg_print(std::uint8_t value, int reg, int radix) {
     return capture_stdout([&] { TQ_RegPrint(value, reg, radix); });

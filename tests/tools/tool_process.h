@@ -51,10 +51,6 @@ private:
     std::string dir_;
 };
 
-// What fn writes to standard output of this process.
-std::string capture_stdout(const std::function<void()> &fn);
-// What fn writes to a fresh stream.
-std::string capture_stream(const std::function<void(FILE *)> &fn);
 
 // Expected outputs, produced by the sensor library in this process.
 std::string reg_print(std::uint8_t value, int reg, int radix);

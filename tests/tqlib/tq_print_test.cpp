@@ -1,46 +1,15 @@
 // TQlib's printed forms: registers with their fields, samples in three formats, the report.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "tq_api.h"
 
 namespace {
-
-std::string read_all(FILE *f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-    std::fclose(f);
-    return text;
-}
-
-// Standard output of `body`, through a temporary file.
-template <typename Body>
-std::string stdout_of(Body body) {
-    std::fflush(stdout);
-    FILE *capture = std::tmpfile();
-    int saved = dup(fileno(stdout));
-    dup2(fileno(capture), fileno(stdout));
-    body();
-    std::fflush(stdout);
-    dup2(saved, fileno(stdout));
-    close(saved);
-    return read_all(capture);
-}
-
-template <typename Print>
-std::string printed(Print print) {
-    FILE *f = std::tmpfile();
-    print(f);
-    return read_all(f);
-}
 
 // angle, status (parity is the caller's business)
 std::vector<std::uint8_t> samples(std::initializer_list<std::pair<std::uint16_t, std::uint8_t>> list) {
@@ -50,33 +19,33 @@ std::vector<std::uint8_t> samples(std::initializer_list<std::pair<std::uint16_t,
 }
 
 TEST(TqPrint, RegisterInEveryRadixWithFields) {
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(0x25, 5, TQ_RADIX_HEX_PREFIX); }),
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(0x25, 5, TQ_RADIX_HEX_PREFIX); }),
               "Register 5: 0x25  ZL=0x5 ETX=0x0 ETY=0x1 BIX=0x0 BIY=0x0\n");
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(0x3A, 0, TQ_RADIX_BIN); }),
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(0x3A, 0, TQ_RADIX_BIN); }),
               "Register 0: 00111010  EDF=0 FWS=1 FR=0 FLL=11 FI=001\n");
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(200, 4, TQ_RADIX_DEC); }), "Register 4: 200  ZH=200\n");
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(0x0F, 7, TQ_RADIX_HEX); }),
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(200, 4, TQ_RADIX_DEC); }), "Register 4: 200  ZH=200\n");
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(0x0F, 7, TQ_RADIX_HEX); }),
               "Register 7: 0F  PWM=1 RD=1 UVW=1 ABZ=1 EPT=0 AF=0\n");
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(0x81, 9, TQ_RADIX_BIN_PREFIX); }), "Register 9: 0b10000001\n");
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(0x81, 9, TQ_RADIX_BIN_PREFIX); }), "Register 9: 0b10000001\n");
 }
 
 TEST(TqPrint, CombinedRadixCodesPrintPrefixedHexAndBadRegistersAreRefused) {
-    EXPECT_EQ(stdout_of([] { TQ_RegPrint(0x01, 1, TQ_RADIX_HEX | TQ_RADIX_HEX_PREFIX); }), "Register 1: 0x01\n");
-    EXPECT_EQ(stdout_of([] { EXPECT_NE(TQ_RegPrint(1, 10, 2), 0); EXPECT_NE(TQ_RegPrint(1, -1, 2), 0); }), "");
+    EXPECT_EQ(capture_stdout([] { TQ_RegPrint(0x01, 1, TQ_RADIX_HEX | TQ_RADIX_HEX_PREFIX); }), "Register 1: 0x01\n");
+    EXPECT_EQ(capture_stdout([] { EXPECT_NE(TQ_RegPrint(1, 10, 2), 0); EXPECT_NE(TQ_RegPrint(1, -1, 2), 0); }), "");
 }
 
 TEST(TqPrint, DataInTextCsvAndPlain) {
     auto data = samples({{0x0000, 0x01}, {0x4000, 0x80}, {0xFFFF, 0x01}});
-    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintData(f, data.data(), 0, 3, TQ_FORMAT_CSV, TQ_RADIX_HEX_PREFIX); }),
+    EXPECT_EQ(capture_stream([&](FILE *f) { TQ_PrintData(f, data.data(), 0, 3, TQ_FORMAT_CSV, TQ_RADIX_HEX_PREFIX); }),
               "sample,angle,degrees,status\n0,0x0000,0.0000,0x01\n1,0x4000,90.0000,0x80\n2,0xFFFF,359.9945,0x01\n");
-    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintData(f, data.data(), 1, 2, TQ_FORMAT_PLAIN, TQ_RADIX_DEC); }),
+    EXPECT_EQ(capture_stream([&](FILE *f) { TQ_PrintData(f, data.data(), 1, 2, TQ_FORMAT_PLAIN, TQ_RADIX_DEC); }),
               "4194432\n16776961\n");
-    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintData(f, data.data(), 0, 3, TQ_FORMAT_TEXT, TQ_RADIX_HEX); }),
+    EXPECT_EQ(capture_stream([&](FILE *f) { TQ_PrintData(f, data.data(), 0, 3, TQ_FORMAT_TEXT, TQ_RADIX_HEX); }),
               "  Sample  Angle   Degrees  Status  Flags\n"
               "       0   0000    0.0000      01  ok\n"
               "       1   4000   90.0000      80  weak,parity\n"
               "       2   FFFF  359.9945      01  ok\n");
-    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintData(f, nullptr, 0, 0, TQ_FORMAT_CSV, 2); }),
+    EXPECT_EQ(capture_stream([&](FILE *f) { TQ_PrintData(f, nullptr, 0, 0, TQ_FORMAT_CSV, 2); }),
               "sample,angle,degrees,status\n");
 }
 
@@ -87,7 +56,7 @@ TEST(TqPrint, ReportMeasuresNoiseAboutTheRotation) {
         auto angle = static_cast<std::uint16_t>(65000 + 20 * i + (i % 2 ? 1 : -1));
         data.insert(data.end(), {std::uint8_t(angle >> 8), std::uint8_t(angle), std::uint8_t(i < 3 ? 0x40 : 0x01)});
     }
-    std::string csv = printed([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 100, TQ_FORMAT_CSV, 2); });
+    std::string csv = capture_stream([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 100, TQ_FORMAT_CSV, 2); });
     double count, min, max, mean, deviation, peak, flagged;
     ASSERT_EQ(std::sscanf(csv.c_str(), "%*[^\n]\n%lf,%lf,%lf,%lf,%lf,%lf,%lf", &count, &min, &max, &mean, &deviation,
                           &peak, &flagged), 7);
@@ -100,16 +69,16 @@ TEST(TqPrint, ReportMeasuresNoiseAboutTheRotation) {
     EXPECT_NEAR(mean, std::fmod(65000 + 20 * 49.5, 65536) * 360 / 65536, 1e-3);  // the middle of the turn
     // Standing still across 0: the mean is 0, not 180.
     auto still = samples({{0xFFFE, 0x00}, {0x0002, 0x00}, {0x0002, 0x00}, {0xFFFE, 0x00}});
-    std::string plain = printed([&](FILE *f) { TQ_PrintError(f, still.data(), 0, 4, TQ_FORMAT_PLAIN, 2); });
+    std::string plain = capture_stream([&](FILE *f) { TQ_PrintError(f, still.data(), 0, 4, TQ_FORMAT_PLAIN, 2); });
     EXPECT_EQ(plain, "4\n0.0110\n359.9890\n0.0000\n0.0110\n0.0220\n0\n0\n");
-    std::string empty = printed([&](FILE *f) { TQ_PrintError(f, nullptr, 0, 0, TQ_FORMAT_TEXT, 2); });
+    std::string empty = capture_stream([&](FILE *f) { TQ_PrintError(f, nullptr, 0, 0, TQ_FORMAT_TEXT, 2); });
     EXPECT_NE(empty.find("Samples:              0\nMinimum angle:        -\n"), std::string::npos) << empty;
 }
 
 TEST(TqPrint, ReportInText) {
     // Fit through 22.5, 45, 67.5, 45 degrees: slope 9 per sample, residuals -9, 4.5, 18, -13.5.
     auto data = samples({{0x1000, 0x00}, {0x2000, 0x81}, {0x3000, 0x40}, {0x2000, 0x01}});
-    EXPECT_EQ(printed([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 4, TQ_FORMAT_TEXT, TQ_RADIX_HEX_PREFIX); }),
+    EXPECT_EQ(capture_stream([&](FILE *f) { TQ_PrintError(f, data.data(), 0, 4, TQ_FORMAT_TEXT, TQ_RADIX_HEX_PREFIX); }),
               "Samples:              4\n"
               "Minimum angle:        22.5000 deg (0x1000)\n"
               "Maximum angle:        67.5000 deg (0x3000)\n"
