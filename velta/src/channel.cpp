@@ -1,0 +1,136 @@
+#include "channel.h"
+
+#include <algorithm>
+
+#include "korvin_mid.h"
+#include "libVELTA_i2c.h"
+#include "libVELTA_spi.h"
+
+namespace velta {
+
+namespace {
+
+// A byte-mode transfer moves at most this many bytes per call.
+constexpr std::size_t kSpiChunk = 65536;
+constexpr std::uint8_t kLatencyMs = 2;
+constexpr std::uint32_t kEngineClock = 1000000;
+
+std::string channel_name(const char *family, unsigned channel) {
+    return std::string(family) + " channel " + std::to_string(channel);
+}
+
+}  // namespace
+
+void require_channel(unsigned channel) {
+    std::uint32_t count = 0;
+    check(SPI_GetNumChannels(&count), "cannot count the bridge channels");
+    if (channel >= count)
+        throw Failure("no channel " + std::to_string(channel) + ": there " + (count == 1 ? "is " : "are ") +
+                      std::to_string(count) + " engine channel" + (count == 1 ? "" : "s") + " (see velta list)");
+}
+
+I2cChannel::I2cChannel(unsigned channel, std::uint32_t clock_hz) : index_(channel) {
+    require_channel(channel);
+    check(I2C_OpenChannel(channel, &handle_), "cannot open " + channel_name("I2C", channel));
+    // Open-drain lines where the bridge offers it; three-phase clocking keeps SDA stable around SCL edges.
+    I2CChannelConfig config{clock_hz, kLatencyMs, I2C_CFG_DRIVE_ZERO_ONLY};
+    const KV_STATUS status = I2C_InitChannel(handle_, &config);
+    if (status != STATUS_SUCCESS) {
+        I2C_CloseChannel(handle_);
+        check(status, "cannot set up " + channel_name("I2C", channel));
+    }
+}
+
+I2cChannel::~I2cChannel() { I2C_CloseChannel(handle_); }
+
+SpiChannel::SpiChannel(const SpiSettings &s) {
+    require_channel(s.channel);
+    check(SPI_OpenChannel(s.channel, &handle_), "cannot open " + channel_name("SPI", s.channel));
+    const std::uint32_t cs_mask = 0x08u << (s.cs - 3);
+    ChannelConfig config{};
+    config.ClockRate = s.clock_hz;
+    config.LatencyTimer = kLatencyMs;
+    config.configOptions = s.mode | (s.cs - 3) << 2 | SPI_CFG_CS_ACTIVE_LOW;
+    // Chip-select starts released (high); on close every pin is let go.
+    config.Pin = cs_mask << 8;
+    const KV_STATUS status = SPI_InitChannel(handle_, &config);
+    if (status != STATUS_SUCCESS) {
+        SPI_CloseChannel(handle_);
+        check(status, "cannot set up " + channel_name("SPI", s.channel));
+    }
+}
+
+SpiChannel::~SpiChannel() {
+    if (selected_) SPI_ToggleCS(handle_, 0);
+    SPI_CloseChannel(handle_);
+}
+
+void SpiChannel::begin() {
+    check(SPI_ToggleCS(handle_, 1), "cannot assert chip-select");
+    selected_ = true;
+}
+
+void SpiChannel::end() {
+    selected_ = false;
+    check(SPI_ToggleCS(handle_, 0), "cannot release chip-select");
+}
+
+void SpiChannel::write(const Bytes &out) {
+    for (std::size_t at = 0; at < out.size(); at += kSpiChunk) {
+        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, out.size() - at));
+        std::uint32_t done = 0;
+        check(SPI_Write(handle_, const_cast<std::uint8_t *>(out.data() + at), n, &done, 0), "SPI write");
+        if (done != n) check(STATUS_IO_FAILURE, "SPI write");
+    }
+}
+
+void SpiChannel::read(std::uint8_t *in, std::size_t length) {
+    for (std::size_t at = 0; at < length; at += kSpiChunk) {
+        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, length - at));
+        std::uint32_t done = 0;
+        check(SPI_Read(handle_, in + at, n, &done, 0), "SPI read");
+        if (done != n) check(STATUS_IO_FAILURE, "SPI read");
+    }
+}
+
+void SpiChannel::exchange(const Bytes &out, std::uint8_t *in) {
+    for (std::size_t at = 0; at < out.size(); at += kSpiChunk) {
+        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, out.size() - at));
+        std::uint32_t done = 0;
+        check(SPI_ReadWrite(handle_, in + at, const_cast<std::uint8_t *>(out.data() + at), n, &done, 0), "SPI transfer");
+        if (done != n) check(STATUS_IO_FAILURE, "SPI transfer");
+    }
+}
+
+Bytes SpiChannel::command(const Bytes &out, std::size_t in_length) {
+    Bytes in(in_length);
+    begin();
+    write(out);
+    read(in.data(), in.size());
+    end();
+    return in;
+}
+
+EngineChannel::EngineChannel(unsigned channel) {
+    require_channel(channel);
+    check(KV_OpenChannel(PROTOCOL_SPI, channel + 1, &handle_), "cannot open channel " + std::to_string(channel));
+    const KV_STATUS status = KV_InitChannel(PROTOCOL_SPI, handle_, kEngineClock, std::uint32_t{kLatencyMs}, 0u);
+    if (status != STATUS_SUCCESS) {
+        KV_CloseChannel(PROTOCOL_SPI, handle_);
+        check(status, "cannot set up channel " + std::to_string(channel));
+    }
+}
+
+EngineChannel::~EngineChannel() { KV_CloseChannel(PROTOCOL_SPI, handle_); }
+
+const char *device_type_name(std::uint32_t type) {
+    switch (type) {
+        case KV_DEVICE_FULL_SPEED_DUAL: return "full-speed dual";
+        case KV_DEVICE_HIGH_SPEED_DUAL: return "high-speed dual";
+        case KV_DEVICE_HIGH_SPEED_QUAD: return "high-speed quad";
+        case KV_DEVICE_HIGH_SPEED_SINGLE: return "high-speed single";
+        default: return "unknown";
+    }
+}
+
+}  // namespace velta
