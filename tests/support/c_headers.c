@@ -3,6 +3,7 @@
 #include "korvin_mid.h"
 #include "korvin_types.h"
 #include "kvsim.h"
+#include "libVELTA.h"
 #include "libVELTA_i2c.h"
 #include "libVELTA_spi.h"
 #include "tq_api.h"
