@@ -1,10 +1,10 @@
-# Short commands over the CMake build. `make run` shows the tools against the simulated bridge;
-# `make test` builds and runs every test.
+# Short commands over the CMake build. `make run` builds the tools and the simulated bridge
+# and shows them at work; `make test` builds everything and runs every test.
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test bench clean
+.PHONY: all setup configure build demo run test bench clean
 
 all: build
 
@@ -17,7 +17,10 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target demo
+
+run: demo
 	@BUILD=$(BUILD) ./scripts/demo.sh
 
 test: build

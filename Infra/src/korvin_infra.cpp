@@ -1,6 +1,7 @@
 // libVELTA infrastructure: binds the bridge driver library when libVELTA is loaded, releases it
 // when libVELTA is unloaded, and offers the diagnostic hook and small helpers all modules use.
 #include "korvin_infra.h"
+#include "libVELTA.h"
 
 #include <dlfcn.h>
 
@@ -47,6 +48,39 @@ void bindEntryPoints() {
 
 #undef KV_BIND_SLOT
 
+struct StatusText {
+    KV_STATUS status;
+    const char *text;
+};
+
+const StatusText kOwnStatusTexts[] = {
+    {STATUS_SUCCESS, "success"},
+    {STATUS_BAD_HANDLE, "bad handle: no channel at that index"},
+    {STATUS_NO_DEVICE, "no device: the I2C address was not acknowledged"},
+    {STATUS_IO_FAILURE, "I/O failure: fewer bytes moved than asked, or an answer byte missing"},
+    {STATUS_NO_RESOURCES, "no resources: out of memory, or too many bytes pending"},
+    {STATUS_BAD_PARAMETER, "bad parameter"},
+    {STATUS_WRITE_REFUSED, "write refused: an I2C data byte was not acknowledged"},
+    {STATUS_UNSUPPORTED, "unsupported: ten-bit I2C addresses are not supported"},
+    {STATUS_FAILURE, "failure: the engine did not answer, or the channel is not set up"},
+};
+
+const char *ownStatusText(KV_STATUS status) {
+    for (const StatusText &entry : kOwnStatusTexts)
+        if (entry.status == status) return entry.text;
+    return nullptr;
+}
+
+// A driver may describe its own statuses through this optional export; a null answer means
+// it does not know the status either.
+using DriverStatusText_t = const char *(*)(KV_STATUS status);
+
+const char *driverStatusText(KV_STATUS status) {
+    if (hdll_zubr == nullptr) return nullptr;
+    auto describe = reinterpret_cast<DriverStatusText_t>(dlsym(hdll_zubr, "kvsim_status_text"));
+    return describe != nullptr ? describe(status) : nullptr;
+}
+
 }  // namespace
 
 void Infra_ReportNull(const char *sourcePath, int line, const char *function) {
@@ -82,6 +116,21 @@ KV_STATUS Infra_TestFunction(int32_t input, int32_t *output) {
     if (output == nullptr) return STATUS_BAD_PARAMETER;
     *output = static_cast<int32_t>(static_cast<uint32_t>(input) + 100u);
     return STATUS_SUCCESS;
+}
+
+const char *VELTA_GetVersion(unsigned *major, unsigned *minor, unsigned *patch) {
+    if (major != nullptr) *major = VELTA_VERSION_MAJOR;
+    if (minor != nullptr) *minor = VELTA_VERSION_MINOR;
+    if (patch != nullptr) *patch = VELTA_VERSION_PATCH;
+    return VELTA_VERSION_TEXT;
+}
+
+const char *VELTA_StatusText(KV_STATUS status) {
+    if (const char *text = ownStatusText(status)) return text;
+    if (const char *text = driverStatusText(status)) return text;
+    thread_local char unknown[32];
+    std::snprintf(unknown, sizeof unknown, "driver status %u", static_cast<unsigned>(status));
+    return unknown;
 }
 
 __attribute__((constructor)) void my_init(void) { Init_libVELTA(); }

@@ -117,6 +117,10 @@ KV_API int kvsim_device_set(unsigned position, const char *device, const char *k
  * state another process saved meanwhile is kept. -1 if the file could not be written. */
 KV_API int kvsim_save_state(void);
 
+/* A short text for one of the KVSIM_STATUS_* codes above; null for any other status.
+ * libVELTA's VELTA_StatusText looks this up to describe the driver's statuses. */
+KV_API const char *kvsim_status_text(KV_STATUS status);
+
 #ifdef __cplusplus
 }
 #endif

@@ -44,6 +44,20 @@ kvsim::Device *device_at(Simulator &sim, unsigned position, const char *name) {
 
 bool valid_entry(kvsim_entry entry) { return entry >= 0 && entry < KVSIM_ENTRY_COUNT; }
 
+struct DriverStatusText {
+    KV_STATUS status;
+    const char *text;
+};
+
+const DriverStatusText kDriverStatusTexts[] = {
+    {KVSIM_STATUS_BAD_HANDLE, "simulated driver: handle not open"},
+    {KVSIM_STATUS_NOT_FOUND, "simulated driver: no channel at that position"},
+    {KVSIM_STATUS_ALREADY_OPEN, "simulated driver: channel already open"},
+    {KVSIM_STATUS_BAD_ARGUMENT, "simulated driver: null pointer or value out of range"},
+    {KVSIM_STATUS_UNSUPPORTED, "simulated driver: bit mode not offered by the channel"},
+    {KVSIM_STATUS_INTERNAL, "simulated driver: internal fault"},
+};
+
 }  // namespace
 
 extern "C" {
@@ -264,6 +278,12 @@ KV_API int kvsim_device_set(unsigned position, const char *device, const char *k
 
 KV_API int kvsim_save_state(void) {
     return controlled([](Simulator &sim) { return sim.save_state() ? 0 : -1; });
+}
+
+KV_API const char *kvsim_status_text(KV_STATUS status) {
+    for (const DriverStatusText &entry : kDriverStatusTexts)
+        if (entry.status == status) return entry.text;
+    return nullptr;
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 /* Loads the libVELTA named on the command line in a process of its own. With "slots" it then
- * lists the empty driver slots and runs a few operations, printing their statuses. */
+ * lists the empty driver slots and runs a few operations, printing their statuses; with
+ * "texts" it prints the texts of a driver status and of one of libVELTA's own. */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -44,6 +45,21 @@ static int runOperations(void *library) {
     return 0;
 }
 
+typedef const char *(*StatusText_t)(KV_STATUS);
+
+static int printStatusTexts(void *library) {
+    StatusText_t statusText = (StatusText_t)dlsym(library, "VELTA_StatusText");
+    if (!statusText) return 3;
+    printf("101: %s\n4: %s\n", statusText(101u), statusText(STATUS_IO_FAILURE));
+    return 0;
+}
+
+static int runMode(void *library, const char *mode) {
+    if (strcmp(mode, "slots") == 0) return runOperations(library);
+    if (strcmp(mode, "texts") == 0) return printStatusTexts(library);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc < 2) return 2;
     void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -52,7 +68,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     printf("loaded\n");
-    int result = argc > 2 && strcmp(argv[2], "slots") == 0 ? runOperations(library) : 0;
+    int result = argc > 2 ? runMode(library, argv[2]) : 0;
     dlclose(library);
     return result;
 }

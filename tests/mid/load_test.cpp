@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "libVELTA.h"
 #include "mid_support.h"
 
 namespace {
@@ -89,6 +90,39 @@ TEST_F(LibraryCopy, DriverLackingAnEntryPointLeavesOnlyThatSlotEmpty) {
         "KV_CloseChannel 0\n",
         result.output);
     EXPECT_EQ(0, result.exitStatus);
+}
+
+TEST_F(LibraryCopy, StatusesADriverDoesNotDescribeAreNamedByNumber) {
+    fs::copy_file(fs::path(KV_TEST_BUILD_DIR) / "mid" / "partial_driver" / "libkvzubr.so", dir_ / "libkvzubr.so");
+    ProcessResult result = probe("texts");
+    EXPECT_EQ("loaded\n101: driver status 101\n4: I/O failure: fewer bytes moved than asked, or an answer byte missing\n",
+              result.output);
+    EXPECT_EQ(0, result.exitStatus);
+}
+
+TEST(Infra, StatusTextsNameLibraryAndSimulatedDriverStatuses) {
+    const struct {
+        KV_STATUS status;
+        const char *text;
+    } cases[] = {
+        {STATUS_SUCCESS, "success"},
+        {STATUS_NO_DEVICE, "no device: the I2C address was not acknowledged"},
+        {STATUS_BAD_PARAMETER, "bad parameter"},
+        {STATUS_FAILURE, "failure: the engine did not answer, or the channel is not set up"},
+        {KVSIM_STATUS_ALREADY_OPEN, "simulated driver: channel already open"},
+        {3u, "driver status 3"},
+        {4294967295u, "driver status 4294967295"},
+    };
+    for (const auto &c : cases) EXPECT_STREQ(c.text, VELTA_StatusText(c.status)) << c.status;
+}
+
+TEST(Infra, VersionCallMatchesTheHeader) {
+    unsigned major = 0, minor = 0, patch = 0;
+    EXPECT_STREQ(VELTA_VERSION_TEXT, VELTA_GetVersion(&major, &minor, &patch));
+    EXPECT_EQ(VELTA_VERSION_MAJOR, major);
+    EXPECT_EQ(VELTA_VERSION_MINOR, minor);
+    EXPECT_EQ(VELTA_VERSION_PATCH, patch);
+    EXPECT_STREQ(VELTA_VERSION_TEXT, VELTA_GetVersion(nullptr, nullptr, nullptr));
 }
 
 TEST(Infra, BuildTreeLibraryBindsEverySlot) {

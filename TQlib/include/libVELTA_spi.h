@@ -1,1 +1,0 @@
-../../TopLayer/SPI/src/libVELTA_spi.h

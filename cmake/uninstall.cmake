@@ -1,0 +1,13 @@
+# Removes every file listed in an install manifest; says which were already gone.
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} not found (install first)")
+endif()
+file(STRINGS "${MANIFEST}" installed)
+foreach(file ${installed})
+  if(EXISTS "$ENV{DESTDIR}${file}" OR IS_SYMLINK "$ENV{DESTDIR}${file}")
+    message(STATUS "Removing $ENV{DESTDIR}${file}")
+    file(REMOVE "$ENV{DESTDIR}${file}")
+  else()
+    message(STATUS "Already gone: $ENV{DESTDIR}${file}")
+  endif()
+endforeach()
