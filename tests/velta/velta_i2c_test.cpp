@@ -2,6 +2,7 @@
 // register device at 0x48 on I2C channel 2.
 #include <gtest/gtest.h>
 
+#include "libVELTA.h"
 #include "tool_process.h"
 
 namespace {
@@ -50,7 +51,8 @@ TEST_F(VeltaI2c, GetAndSetReadAndWriteRegistersAsSmbusDoes) {
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x48", "2", "b"}), "0x34\n");
     // Register 0 refuses writes: its data byte is not acknowledged.
     const ToolRun refused = velta({"i2c", "set", "-y", kChannel, "0x48", "0", "1"});
-    EXPECT_EQ(refused.err, "velta: device 0x48 on I2C channel 2 refused data byte 2 of 2: data byte not acknowledged\n");
+    EXPECT_EQ(refused.err, std::string("velta: device 0x48 on I2C channel 2 refused data byte 2 of 2: ") +
+                               VELTA_StatusText(STATUS_WRITE_REFUSED) + "\n");
     EXPECT_EQ(refused.status, 1);
 }
 

@@ -9,6 +9,7 @@
 #include "eeprom.h"
 #include "flash.h"
 #include "i2c.h"
+#include "libVELTA.h"
 
 using namespace velta;
 
@@ -284,7 +285,8 @@ void add_gpio(CLI::App &app, Common &c, Action &action) {
 
 int main(int argc, char **argv) {
     CLI::App app{"The everyday bus tool for bridges with the VELTA engine.", "velta"};
-    app.set_version_flag("--version", std::string("velta ") + VELTA_TOOL_VERSION);
+    app.set_version_flag("--version", std::string("velta ") + VELTA_TOOL_VERSION + " (libVELTA " +
+                                          VELTA_GetVersion(nullptr, nullptr, nullptr) + ")");
     app.require_subcommand(1);
     Common common;
     Action action;
