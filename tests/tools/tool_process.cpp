@@ -35,7 +35,8 @@ std::string slurp(const std::string &file) {
 // The parent's environment without the simulator's variables, plus the sandbox's own. The
 // build's library directory goes on the loader path: under the address sanitizer, libVELTA's
 // own search path does not serve its loading of the driver.
-std::vector<std::string> child_environment(const std::string &state, const std::string &trace) {
+std::vector<std::string> child_environment(const std::string &state, const std::string &trace,
+                                           const std::string &board) {
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; ++e) {
         if (std::strncmp(*e, "KVZUBR_SIM_", 11) != 0 && std::strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0) {
@@ -46,6 +47,7 @@ std::vector<std::string> child_environment(const std::string &state, const std::
     env.push_back(std::string("LD_LIBRARY_PATH=") + KV_LIB_DIR + (library_path ? std::string(":") + library_path : ""));
     env.push_back("KVZUBR_SIM_STATE=" + state);
     if (!trace.empty()) env.push_back("KVZUBR_SIM_TRACE=" + trace);
+    if (!board.empty()) env.push_back("KVZUBR_SIM_CONFIG=" + board);
     return env;
 }
 
@@ -157,7 +159,7 @@ ToolRun ToolSandbox::run(const std::string &tool, const std::vector<std::string>
     const std::string binary = std::string(KV_BIN_DIR) + "/" + tool;
     std::vector<std::string> argv_texts{tool};
     argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    std::vector<std::string> env_texts = child_environment(path(".state.json"), trace ? path(".wire.vcd") : "");
+    std::vector<std::string> env_texts = child_environment(path(".state.json"), trace ? path(".wire.vcd") : "", board);
     std::vector<char *> argv = pointers(argv_texts), envp = pointers(env_texts);
     std::remove(path(".wire.vcd").c_str());
 

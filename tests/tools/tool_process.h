@@ -35,6 +35,8 @@ public:
     ToolRun run(const std::string &tool, const std::vector<std::string> &args, bool trace = false);
     // Address space granted to the tools run from now on (0: no limit).
     std::size_t address_space_limit = 0;
+    // Configuration file of the simulated bridge for the tools run from now on (empty: the default board).
+    std::string board;
 
     std::vector<std::uint8_t> registers();
     void set_registers(const std::vector<std::uint8_t> &values);

@@ -10,8 +10,8 @@ namespace velta {
 // Every engine channel: index, channel-layer index, device type, serial, description, location.
 std::string list_channels(bool json);
 
-// One chip-select frame, full duplex; returns the bytes received.
-Bytes spi_transfer(const SpiSettings &settings, const Bytes &out);
+// Chip-select frames, full duplex, one after the other; returns the bytes each received.
+std::vector<Bytes> spi_transfer(const SpiSettings &settings, const std::vector<Bytes> &frames);
 
 // The high pins: their levels as "0x.." and a line, and setting direction (1 = output) and value.
 std::string gpio_get(unsigned channel);

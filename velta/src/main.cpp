@@ -169,21 +169,31 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
 void add_spi(CLI::App &app, Common &c, Action &action) {
     CLI::App *spi = app.add_subcommand("spi", "SPI bus")->require_subcommand(1);
     static SpiOptions o;
-    static std::string hex, in, out;
-    CLI::App *transfer = with_channel(spi->add_subcommand("transfer", "one chip-select frame, full duplex"), c);
+    static std::vector<std::string> hex;
+    static std::string in, out;
+    CLI::App *transfer = with_channel(spi->add_subcommand("transfer", "chip-select frames, full duplex"), c);
     o.add(transfer);
     add_clock(transfer, c, "1000000");
-    CLI::Option *hex_option = transfer->add_option("--hex", hex, "bytes to send, as hex digits");
+    CLI::Option *hex_option =
+        transfer->add_option("--hex", hex, "bytes to send, as hex digits; each --hex is a frame of its own")->allow_extra_args(false);
     transfer->add_option("--in", in, "file of bytes to send")->excludes(hex_option);
     transfer->add_option("--out", out, "file for the bytes received (else printed in hex)");
     transfer->callback([&] {
         action = [&] {
             const SpiSettings s = o.settings(c, 1000000);
             if (hex.empty() && in.empty()) throw UsageError("give the bytes to send with --hex or --in");
-            const Bytes sent = in.empty() ? parse_hex(hex) : read_file(in);
-            if (sent.empty()) throw UsageError("nothing to send");
-            const Bytes received = spi_transfer(s, sent);
-            if (out.empty()) return hex_bytes(received);
+            std::vector<Bytes> frames;
+            for (const std::string &h : hex) frames.push_back(parse_hex(h));
+            if (!in.empty()) frames.push_back(read_file(in));
+            for (const Bytes &frame : frames)
+                if (frame.empty()) throw UsageError("nothing to send");
+            Bytes received;
+            std::string printed;
+            for (const Bytes &frame : spi_transfer(s, frames)) {
+                received.insert(received.end(), frame.begin(), frame.end());
+                printed += hex_bytes(frame);
+            }
+            if (out.empty()) return printed;
             write_file(out, received);
             return std::string();
         };
