@@ -297,8 +297,9 @@ KV_API KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTran
  * @param[in] outBuffer The data to send: @p sizeToTransfer bytes, or
  *            (@p sizeToTransfer + 7) / 8 in bit mode; only read.
  * @param[in] sizeToTransfer Bytes, 1 to 65,536; or bits with #SPI_XFER_IN_BITS.
- * @param[out] sizeTransferred Receives the count moved, in the length's unit. Byte mode: the bytes read back, **which may be fewer with a 0 status: compare
- *             it**. Bit mode: the bits of the chunks completed.
+ * @param[out] sizeTransferred Receives the count moved, in the length's unit. Byte mode: the
+ *             bytes read back, **which may be fewer with a 0 status: compare it**. Bit mode:
+ *             the bits of the chunks completed.
  * @param[in] transferOptions #SPI_XFER_IN_BITS, #SPI_XFER_CS_ASSERT_AT_START,
  *            #SPI_XFER_CS_RELEASE_AT_END.
  * @retval STATUS_SUCCESS exchanged.
