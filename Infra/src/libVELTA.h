@@ -17,6 +17,7 @@
  * | korvin_types.h | statuses, ::KV_HANDLE, ::DeviceListEntry, the driver's entry points |
  * | korvin_infra.h | driver loading, diagnostic hook |
  * | libVELTA.h | version, status texts |
+ * | velta_engine.h | engine command bytes, shift bits, pin roles |
  * | tq_api.h | TQlib, the Torqa sensor library over the SPI family |
  * | kvsim.h | control API of the simulated bridge driver |
  *
