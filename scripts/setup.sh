@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev
   doxygen
+  scdoc
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 
