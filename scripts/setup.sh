@@ -3,7 +3,15 @@
 # Quick when everything is present; as a non-root user it only says what to install.
 set -euo pipefail
 
-packages=(cmake make g++ pkgconf nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev scdoc)
+packages=(
+  cmake make g++ pkgconf
+  nlohmann-json3-dev
+  libgtest-dev libgmock-dev
+  libbenchmark-dev
+  doxygen
+  scdoc
+  libcli11-dev
+)
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 
 missing=()
