@@ -3,7 +3,8 @@
 # Quick when everything is present; as a non-root user it only says what to install.
 set -euo pipefail
 
-packages=(cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+          python3-pytest python3-setuptools python3-wheel python3-pip)
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 
 missing=()
