@@ -30,7 +30,7 @@ def c_figures(build):
             for b in json.loads(run.stdout)["benchmarks"]}
 
 
-def per_call(call, clear_every):
+def per_call(call, clear_every, clear_log):
     """Best CPU seconds per call over three timed stretches of about SECONDS/3 each."""
     best = float("inf")
     for _ in range(3):
@@ -49,17 +49,15 @@ def main():
     os.environ.setdefault("VELTA_LIBRARY", str(build / "lib" / "libVELTA.so"))
     os.environ.setdefault("VELTA_DRIVER", str(build / "lib" / "libkvzubr.so"))
     sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
-    global clear_log
     import velta
     from velta import sim
-    clear_log = sim.clear_log
 
     c = c_figures(build)
     sim.load_config(CONFIG)
     with velta.SpiChannel(0, clock=30_000_000) as spi:
         spi.write(b"", end=False)  # chip-select asserted for the whole run
-        read = per_call(lambda: spi.read(65536, start=False, end=False), 1)
-        write = per_call(lambda: spi.write(b"\x5a", start=False, end=False), 1000)
+        read = per_call(lambda: spi.read(65536, start=False, end=False), 1, sim.clear_log)
+        write = per_call(lambda: spi.write(b"\x5a", start=False, end=False), 1000, sim.clear_log)
 
     c_read_rate, c_write = c["BM_SPI_Read/65536"][1], c["BM_SPI_Write/1"][0]
     print("SPI through the simulated bridge at 30 MHz, chip-select held, CPU time; C from bench_spi, same run")

@@ -6,6 +6,7 @@ there is one; libVELTA's own load then finds it among the loaded libraries."""
 
 import ctypes
 import os
+import threading
 from ctypes import POINTER, c_char_p, c_double, c_int, c_size_t, c_uint, c_uint8, c_uint32, c_void_p
 from pathlib import Path
 
@@ -103,11 +104,25 @@ SIM_PROTOTYPES = {
 }
 
 
+# libVELTA keeps state shared by all channels and takes no lock, and ctypes lets other threads
+# run during a call; so every call into the libraries (and the simulator beneath) takes this one.
+_serial = threading.Lock()
+
+
+def _serialised(function):
+    def call(*args):
+        with _serial:
+            return function(*args)
+    call.__name__ = function.__name__
+    return call
+
+
 def _declare(library, prototypes):
     for name, (restype, argtypes) in prototypes.items():
         function = getattr(library, name)
         function.restype = restype
         function.argtypes = argtypes
+        setattr(library, name, _serialised(function))
 
 
 def _open(path, error):

@@ -1,8 +1,8 @@
 """Control of the simulated bridge driver: configuration, devices, faults, logs and traces.
 
 Channels here are positions in the driver's device list (from 0), which count every channel
-of every bridge, also those without an engine; with the built-in configuration they match
-the SPI and I2C indexes. Everything raises :class:`NotSimulator` when the loaded driver is
+of every bridge, also those without an engine, so they can differ from the SPI and I2C
+indexes. Everything raises :class:`NotSimulator` when the loaded driver is
 not the simulator, and :class:`SimulatorError` when the simulator refuses a request (it
 prints the reason on standard error)."""
 
