@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev
   doxygen
   scdoc
+  python3-pytest python3-setuptools python3-wheel python3-pip
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 
