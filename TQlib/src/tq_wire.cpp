@@ -1,6 +1,7 @@
 #include "tq_wire.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "korvin_mid.h"
 
@@ -71,12 +72,14 @@ KV_STATUS send(KV_HANDLE handle, const std::uint8_t (&out)[N]) {
 
 }  // namespace
 
+// The value is stored only when its complement checks out: a shifted or missing answer is no value.
 KV_STATUS read_register(KV_HANDLE handle, int reg, std::uint8_t *value) {
     std::uint8_t out[3] = {static_cast<std::uint8_t>(kReadRegister + reg), 0, 0}, in[3] = {};
     KV_STATUS status = exchange(handle, out, in);
     if (status != STATUS_SUCCESS) return status;
+    if ((in[1] ^ in[2]) != 0xFF) return STATUS_IO_FAILURE;
     *value = in[1];
-    return (in[1] ^ in[2]) == 0xFF ? STATUS_SUCCESS : STATUS_IO_FAILURE;
+    return STATUS_SUCCESS;
 }
 
 KV_STATUS write_register(KV_HANDLE handle, int reg, std::uint8_t value) {
@@ -101,12 +104,16 @@ KV_STATUS identify(KV_HANDLE handle) {
     return in[1] == 'T' && in[2] == 'Q' && in[3] >= kProtocolVersion ? STATUS_SUCCESS : STATUS_NO_DEVICE;
 }
 
-// Reads keep data out low, so the sensor sees command byte 0x00: the sample stream.
+// Reads keep data out low, so the sensor sees command byte 0x00: the sample stream. The frame
+// lands in a buffer of its own, so the caller's holds either the whole stream or what it held.
 KV_STATUS read_stream(KV_HANDLE handle, std::uint8_t *destination, std::size_t count) {
-    return chunked_frame(handle, count, [&](std::size_t offset, std::uint32_t length, std::uint32_t options,
-                                            std::uint32_t *moved) {
-        return SPI_Read(handle, destination + offset, length, moved, options);
+    std::vector<std::uint8_t> frame(count);
+    KV_STATUS status = chunked_frame(handle, count, [&](std::size_t offset, std::uint32_t length,
+                                                        std::uint32_t options, std::uint32_t *moved) {
+        return SPI_Read(handle, frame.data() + offset, length, moved, options);
     });
+    if (status == STATUS_SUCCESS) std::copy(frame.begin(), frame.end(), destination);
+    return status;
 }
 
 KV_STATUS write_stream(KV_HANDLE handle, const std::uint8_t *source, std::size_t count) {

@@ -255,6 +255,7 @@ KV_STATUS SPI_CloseChannel(KV_HANDLE handle) {
 }
 
 KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
+    if (config == nullptr) return STATUS_BAD_PARAMETER;
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
@@ -265,6 +266,7 @@ KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
 }
 
 KV_STATUS SPI_SaveChannelConfig(KV_HANDLE handle, ChannelConfig *config) {
+    if (config == nullptr) return STATUS_BAD_PARAMETER;
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
