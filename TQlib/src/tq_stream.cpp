@@ -7,7 +7,7 @@ extern "C" {
 
 int KORVIN_ReadStream(KV_HANDLE handle, uint8_t *destination, int byteCount) {
     return tq::guarded([&] {
-        if (destination == nullptr) return tq::kNullArgument;
+        if (destination == nullptr && byteCount != 0) return tq::kNullArgument;  // a null buffer of no bytes is empty
         if (handle == nullptr || byteCount < 0) return tq::kRefused;
         return tq::result(tq::read_stream(handle, destination, static_cast<std::size_t>(byteCount)));
     });
@@ -19,7 +19,7 @@ int TQ_ReadData(KV_HANDLE handle, uint8_t *destination, int byteCount) {
 
 int KORVIN_WriteStream(KV_HANDLE handle, const uint8_t *source, int byteCount) {
     return tq::guarded([&] {
-        if (source == nullptr) return tq::kNullArgument;
+        if (source == nullptr && byteCount != 0) return tq::kNullArgument;  // a null buffer of no bytes is empty
         if (handle == nullptr || byteCount < 0) return tq::kRefused;
         return tq::result(tq::write_stream(handle, source, static_cast<std::size_t>(byteCount)));
     });

@@ -466,7 +466,8 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     if (!stream.fits()) return STATUS_FAILURE;
 
     uint32_t written = 0;
-    status = whole_write(write_stream(handle, stream, &written), written, stream);
+    status = write_stream(handle, stream, &written);
+    status = whole_write(status, written, stream);
     *sizeTransferred = sizeToTransfer;
     if (status != STATUS_SUCCESS) return reported(status);
 
@@ -504,7 +505,8 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
 
     *sizeTransferred = sizeToTransfer;
     uint32_t written = 0;
-    status = whole_write(write_stream(handle, stream, &written), written, stream);
+    status = write_stream(handle, stream, &written);
+    status = whole_write(status, written, stream);
     if (status != STATUS_SUCCESS) return reported(status);
     uint32_t got = 0;
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
