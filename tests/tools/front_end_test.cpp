@@ -26,12 +26,6 @@ const char kRegisterUsage[] =
 
 const std::vector<std::uint8_t> kFactory = {0x21, 0, 0, 0x40, 0, 0, 0, 0x40, 0, 0};
 
-std::string tqcmd_trace(int argc) {
-    return "***DEBUG: parser.cpp:70:arg_parser(): Program name: tqcmd\n"
-           "***DEBUG: parser.cpp:71:arg_parser(): Number of arguments: " +
-           std::to_string(argc) + "\n";
-}
-
 class FrontEnd : public ::testing::Test {
 protected:
     ToolSandbox box;

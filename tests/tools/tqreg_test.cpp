@@ -6,24 +6,11 @@
 
 namespace {
 
-using Registers = std::vector<std::uint8_t>;
-
 const Registers kFactory = {0x21, 0, 0, 0x40, 0, 0, 0, 0x40, 0, 0};
 // Not the reset values, so that a write of a snapshot-based value shows which bits it kept.
 const Registers kPreset = {0xC2, 0x11, 0x22, 0x33, 0x44, 0xA1, 0x66, 0x77, 0x88, 0x01};
 
 const std::string kKey = "-k=0x7A3C";
-
-Registers with(Registers regs, int reg, std::uint8_t value) {
-    regs[static_cast<std::size_t>(reg)] = value;
-    return regs;
-}
-
-std::string prints(const Registers &regs, std::initializer_list<int> which, int radix = TQ_RADIX_BIN) {
-    std::string text;
-    for (int r : which) text += reg_print(regs[static_cast<std::size_t>(r)], r, radix);
-    return text;
-}
 
 class Tqreg : public ::testing::Test {
 protected:

@@ -114,9 +114,12 @@ Command with_send_immediate(Command command) {
     return command;
 }
 
+// A command cut short leaves the engine waiting for its rest, which it would take from the
+// next bytes: whatever follows would be clocked onto the bus as something else.
 KV_STATUS send(KV_HANDLE handle, Command command) {
     uint32_t done = 0;
-    return KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
+    KV_STATUS status = KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
+    return status == STATUS_SUCCESS && done != command.count ? STATUS_IO_FAILURE : status;
 }
 
 // Reads the one answer byte of a bit command or pin read; `*byte` is written only when it came.
