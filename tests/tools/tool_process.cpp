@@ -59,12 +59,12 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 }
 
 [[noreturn]] void exec_child(const std::string &dir, const std::string &binary, std::vector<char *> &argv,
-                             std::vector<char *> &envp, std::size_t address_space) {
+                             std::vector<char *> &envp, std::size_t address_space, const std::string &out_file) {
     if (address_space != 0) {
         const rlimit limit{address_space, address_space};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
-    const int out = ::open((dir + "/.stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = ::open((out_file.empty() ? dir + "/.stdout" : out_file).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open((dir + "/.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(127);
     ::execve(binary.c_str(), argv.data(), envp.data());
@@ -170,7 +170,7 @@ pid_t ToolSandbox::start(const std::string &tool, const std::vector<std::string>
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit);
+    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file);
     return child;
 }
 
@@ -180,7 +180,7 @@ ToolRun ToolSandbox::finish(pid_t child) {
     if (child > 0 && ::waitpid(child, &wait_status, 0) == child && WIFEXITED(wait_status)) {
         result.status = WEXITSTATUS(wait_status);
     }
-    result.out = slurp(path(".stdout"));
+    if (stdout_file.empty()) result.out = slurp(path(".stdout"));
     result.err = slurp(path(".stderr"));
     return result;
 }

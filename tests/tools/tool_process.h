@@ -40,6 +40,8 @@ public:
     ToolRun finish(pid_t child);
     // NAME=VALUE entries added to the environment of the tools run from now on.
     std::vector<std::string> environment;
+    // Where the tools' standard output goes instead of ToolRun::out (such as /dev/full).
+    std::string stdout_file;
     // Address space granted to the tools run from now on (0: no limit).
     std::size_t address_space_limit = 0;
 
