@@ -431,3 +431,31 @@ TEST_F(TqState, RegistersAndTheOneTimeRegisterSurviveAReload) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stand-in sensor on the bus that identifies itself, then answers a register read with the
+// scripted value and check byte: only a value whose complement checks out is stored.
+TEST(TqRegisterCheck, OnlyAValueWithItsComplementIsStored) {
+    ASSERT_EQ(kvsim_load_config_json(R"({"wall_clock": false, "bridges": [{"type": 8, "channels": [
+        {"bus": "spi", "devices": [{"kind": "spi-test", "name": "fake", "cs": 3, "mode": 0,
+          "answers": [0, 84, 81, 1]}]}]}]})"), 0);
+    KV_HANDLE handle = nullptr;
+    ChannelConfig conf;
+    ASSERT_EQ(TQ_Open(&handle, 1, 1, 0, 1000000, &conf), 0);
+    const struct {
+        std::uint8_t value, check;
+        bool stored;
+    } cases[] = {{0x5A, 0xA5, true}, {0x5A, 0x5A, false}, {0x5A, 0xA4, false}, {0x00, 0x00, false}, {0xFF, 0x00, true}};
+    for (const auto &c : cases) {
+        const std::uint8_t answer[3] = {0x00, c.value, c.check};
+        ASSERT_EQ(kvsim_device_put(0, "fake", "answers", answer, 3), 0);
+        std::uint8_t value = 0x33;
+        const int result = TQ_ReadReg(handle, 4, &value);
+        EXPECT_EQ(result == 0, c.stored) << int(c.value) << " " << int(c.check);
+        EXPECT_EQ(value, c.stored ? c.value : 0x33) << int(c.value) << " " << int(c.check);
+    }
+    TQ_Close(handle);
+}
+
+}  // namespace
