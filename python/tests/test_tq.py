@@ -31,10 +31,9 @@ def test_samples_carry_angle_degrees_and_status(sensor, velta_sim):
     assert samples[-1].raw_angle == 16384 and samples[-1].status & 0xC0 == 0
 
 
-def test_a_register_read_without_sensor_fails_its_check(velta_sim):
-    with tq.Sensor(channel=2) as empty:  # the memory's channel: no sensor answers
-        with pytest.raises(velta.IOFailure):
-            empty.read_register(0)
+def test_a_channel_without_sensor_is_refused_at_open(velta_sim):
+    with pytest.raises(velta.NoDevice):
+        tq.Sensor(channel=2)  # the memory's channel: no sensor answers
 
 
 @pytest.mark.parametrize("kwargs", [{"channel": 99}, {"mode": 4}])

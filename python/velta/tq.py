@@ -35,19 +35,21 @@ def _check(result, operation):
 class Sensor(Channel):
     """A Torqa sensor on SPI channel ``channel`` (counting from 1, as the sensor tools do),
     in SPI mode ``mode`` (0 or 3 for a sensor) at ``clock`` Hz. Use it in a ``with`` block
-    or call :meth:`close`."""
+    or call :meth:`close`. Raises :class:`velta.NoDevice` when no sensor answers there in
+    that mode."""
 
     def __init__(self, channel=1, mode=0, clock=1_000_000):
         super().__init__()
         handle = _lib.KV_HANDLE()
-        _check(_lib.tq().TQ_Open(ctypes.byref(handle), channel, 1, mode, clock, None), "TQ_Open")
+        config = _lib.ChannelConfig()
+        _check(_lib.tq().TQ_Open(ctypes.byref(handle), channel, 1, mode, clock, ctypes.byref(config)), "TQ_Open")
         if not handle.value:
             raise VeltaError(Status.BAD_HANDLE, "TQ_Open", "no handle came back")
         self._handle = handle
 
     def read_register(self, register):
         """The 8-bit value of register 0 to 9. Raises :class:`velta.IOFailure` when the
-        sensor's check byte does not match (no sensor, or the wrong SPI mode)."""
+        sensor's check byte does not match."""
         value = ctypes.c_uint8()
         _check(_lib.tq().TQ_ReadReg(self.handle, register, ctypes.byref(value)), "TQ_ReadReg")
         return value.value
