@@ -11,6 +11,7 @@ packages=(
   doxygen
   scdoc
   libcli11-dev
+  python3-pytest python3-setuptools python3-wheel python3-pip
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 

@@ -56,7 +56,7 @@ struct StatusText {
 const StatusText kOwnStatusTexts[] = {
     {STATUS_SUCCESS, "success"},
     {STATUS_BAD_HANDLE, "bad handle: no channel at that index"},
-    {STATUS_NO_DEVICE, "no device: the I2C address was not acknowledged"},
+    {STATUS_NO_DEVICE, "no device: the device did not answer"},
     {STATUS_IO_FAILURE, "I/O failure: fewer bytes moved than asked, or an answer byte missing"},
     {STATUS_NO_RESOURCES, "no resources: out of memory, or too many bytes pending"},
     {STATUS_BAD_PARAMETER, "bad parameter"},

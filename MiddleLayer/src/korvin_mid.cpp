@@ -227,6 +227,7 @@ int Mid_CheckVELTAAvailable(DeviceListEntry entry) {
 
 KV_STATUS KV_GetNumChannels(BusProtocol protocol, uint32_t *channelCount) {
     static_cast<void>(protocol);
+    if (channelCount == nullptr) return STATUS_BAD_PARAMETER;
     *channelCount = 0;
     uint32_t devices = 0;
     KV_STATUS status = callDriver(varFunctionPtrLst.KV_CreateDeviceInfoList, &devices);
@@ -242,6 +243,7 @@ KV_STATUS KV_GetNumChannels(BusProtocol protocol, uint32_t *channelCount) {
 
 KV_STATUS KV_GetChannelInfo(BusProtocol protocol, uint32_t index, DeviceListEntry *info) {
     static_cast<void>(protocol);
+    if (info == nullptr) return STATUS_BAD_PARAMETER;
     return walkToChannel(index, [info](uint32_t, const DeviceListEntry &entry) {
         std::memcpy(info, &entry, sizeof entry);
         return STATUS_SUCCESS;
@@ -250,6 +252,7 @@ KV_STATUS KV_GetChannelInfo(BusProtocol protocol, uint32_t index, DeviceListEntr
 
 KV_STATUS KV_OpenChannel(BusProtocol protocol, uint32_t index, KV_HANDLE *handle) {
     static_cast<void>(protocol);
+    if (handle == nullptr) return STATUS_BAD_PARAMETER;
     return walkToChannel(index, [handle](uint32_t position, const DeviceListEntry &) {
         return callDriver(varFunctionPtrLst.KV_Open, position, handle);
     });
@@ -261,6 +264,7 @@ KV_STATUS KV_CloseChannel(BusProtocol protocol, KV_HANDLE handle) {
 }
 
 KV_STATUS Mid_GetKvDeviceType(KV_HANDLE handle, uint32_t *deviceType) {
+    if (deviceType == nullptr) return STATUS_BAD_PARAMETER;
     uint32_t deviceId = 0;
     char serial[kDeviceInfoTextSize] = {};
     char description[kDeviceInfoTextSize] = {};
@@ -363,6 +367,7 @@ KV_STATUS Mid_SyncVELTA(KV_HANDLE handle) {
 // every pass. The pass limit is checked before the echo, so the last pass always fails.
 KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint8_t command,
                                       uint8_t *echoSeen) {
+    if (echoSeen == nullptr) return STATUS_BAD_PARAMETER;
     auto scratch = allocateArray<uint8_t>(kScratchSize);
     if (!scratch) return STATUS_NO_RESOURCES;
     *echoSeen = 0;
@@ -393,12 +398,14 @@ KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint
 KV_STATUS KV_Channel_Write(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                            uint32_t *bytesDone) {
     static_cast<void>(protocol);
+    if (buffer == nullptr || bytesDone == nullptr) return STATUS_BAD_PARAMETER;
     return callDriver(varFunctionPtrLst.KV_Write, handle, static_cast<void *>(buffer), byteCount, bytesDone);
 }
 
 KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                           uint32_t *bytesDone) {
     static_cast<void>(protocol);
+    if (buffer == nullptr || bytesDone == nullptr) return STATUS_BAD_PARAMETER;
     return callDriver(varFunctionPtrLst.KV_Read, handle, static_cast<void *>(buffer), byteCount, bytesDone);
 }
 
@@ -412,6 +419,7 @@ KV_STATUS KV_WriteGPIO(KV_HANDLE handle, uint8_t direction, uint8_t value) {
 
 // Reads the high pin byte; the value is written only when the answer byte arrived.
 KV_STATUS KV_ReadGPIO(KV_HANDLE handle, uint8_t *value) {
+    if (value == nullptr) return STATUS_BAD_PARAMETER;
     KV_STATUS status = writeCommand(handle, {0x83, 0x87});
     if (status != STATUS_SUCCESS) return reported(status);
     uint8_t answer = 0;

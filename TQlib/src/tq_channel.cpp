@@ -97,7 +97,7 @@ extern "C" {
 
 int TQ_AutoChannel(GEN_PARAM *param) {
     return tq::guarded([&] {
-        if (param == nullptr) return tq::kRefused;
+        if (param == nullptr) return tq::kNullArgument;
         auto found = [&](std::uint32_t channel) {
             int mode = sensor_mode(channel);
             if (mode < 0) return false;
@@ -116,17 +116,29 @@ int TQ_AutoChannel(GEN_PARAM *param) {
 
 int TQ_Open(KV_HANDLE *handle, uint32_t channel, int muted, int spimode, int baudrate, ChannelConfig *channelConf) {
     return tq::guarded([&] {
-        if (handle == nullptr) return tq::kRefused;
+        if (handle == nullptr || channelConf == nullptr) return tq::kNullArgument;
         *handle = nullptr;  // until the channel is open, later calls refuse the handle
         std::uint32_t count = channel_count();
         if (muted == 0) list_channels(count);
         if (refused(channel, spimode, count)) return tq::kRefused;
-        ChannelConfig local{};
-        ChannelConfig *config = channelConf != nullptr ? channelConf : &local;
-        *config = channel_config(spimode, baudrate);
-        KV_STATUS status = open_channel(channel, config, handle);
-        if (status != STATUS_SUCCESS) report_open_failure(channel, baudrate, status);
-        return tq::result(status);
+        *channelConf = channel_config(spimode, baudrate);
+        KV_HANDLE opened = nullptr;
+        KV_STATUS status = open_channel(channel, channelConf, &opened);
+        if (status != STATUS_SUCCESS) {
+            report_open_failure(channel, baudrate, status);
+            return tq::result(status);
+        }
+        // A handle is only worth having when the sensor answers in this mode: otherwise every
+        // later read would bring shifted bits or nothing.
+        status = tq::identify(opened);
+        if (status != STATUS_SUCCESS) {
+            SPI_CloseChannel(opened);
+            std::fprintf(stderr, "TQlib: no Torqa sensor answers on channel %u in SPI mode %d (status %u)\n", channel,
+                         spimode, status);
+            return tq::result(status);
+        }
+        *handle = opened;
+        return 0;
     });
 }
 
@@ -136,7 +148,7 @@ int TQ_Close(KV_HANDLE handle) {
 
 int TQ_LibVer(char *version) {
     return tq::guarded([&] {
-        if (version == nullptr) return tq::kRefused;
+        if (version == nullptr) return tq::kNullArgument;
         std::snprintf(version, 30, "TQlib 1.0.0 (protocol %u)", tq::kProtocolVersion);
         return 0;
     });

@@ -270,6 +270,7 @@ extern "C" {
 // Formats: 0 text, 1 csv, 2 plain; any other code (the tools OR codes together) prints text.
 int TQ_PrintData(FILE *stream, const uint8_t *samples, int first, int sampleCount, int format, int radix) {
     return tq::guarded([&] {
+        if (stream == nullptr || (samples == nullptr && sampleCount != 0)) return tq::kNullArgument;
         if (!valid_request(stream, samples, first, sampleCount)) return tq::kRefused;
         LineWriter out(stream);
         auto start = static_cast<std::size_t>(first), count = static_cast<std::size_t>(sampleCount);
@@ -286,6 +287,7 @@ int TQ_PrintData(FILE *stream, const uint8_t *samples, int first, int sampleCoun
 
 int TQ_PrintError(FILE *stream, const uint8_t *samples, int first, int sampleCount, int format, int radix) {
     return tq::guarded([&] {
+        if (stream == nullptr || (samples == nullptr && sampleCount != 0)) return tq::kNullArgument;
         if (!valid_request(stream, samples, first, sampleCount)) return tq::kRefused;
         Report report = make_report(samples + 3 * static_cast<std::size_t>(first), static_cast<std::size_t>(sampleCount));
         return print_report(stream, report, format, radix) ? 0 : tq::kRefused;

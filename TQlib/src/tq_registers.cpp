@@ -38,7 +38,8 @@ extern "C" {
 
 int TQ_ReadReg(KV_HANDLE handle, int reg, uint8_t *value) {
     return tq::guarded([&] {
-        if (handle == nullptr || value == nullptr || !valid_register(reg)) return tq::kRefused;
+        if (value == nullptr) return tq::kNullArgument;
+        if (handle == nullptr || !valid_register(reg)) return tq::kRefused;
         return tq::result(tq::read_register(handle, reg, value));
     });
 }

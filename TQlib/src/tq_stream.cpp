@@ -7,7 +7,8 @@ extern "C" {
 
 int KORVIN_ReadStream(KV_HANDLE handle, uint8_t *destination, int byteCount) {
     return tq::guarded([&] {
-        if (handle == nullptr || byteCount < 0 || (destination == nullptr && byteCount > 0)) return tq::kRefused;
+        if (destination == nullptr && byteCount != 0) return tq::kNullArgument;  // a null buffer of no bytes is empty
+        if (handle == nullptr || byteCount < 0) return tq::kRefused;
         return tq::result(tq::read_stream(handle, destination, static_cast<std::size_t>(byteCount)));
     });
 }
@@ -18,7 +19,8 @@ int TQ_ReadData(KV_HANDLE handle, uint8_t *destination, int byteCount) {
 
 int KORVIN_WriteStream(KV_HANDLE handle, const uint8_t *source, int byteCount) {
     return tq::guarded([&] {
-        if (handle == nullptr || byteCount < 0 || (source == nullptr && byteCount > 0)) return tq::kRefused;
+        if (source == nullptr && byteCount != 0) return tq::kNullArgument;  // a null buffer of no bytes is empty
+        if (handle == nullptr || byteCount < 0) return tq::kRefused;
         return tq::result(tq::write_stream(handle, source, static_cast<std::size_t>(byteCount)));
     });
 }

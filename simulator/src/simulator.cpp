@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "config.h"
+#include "fault_env.h"
 #include "state_store.h"
 
 namespace kvsim {
@@ -55,7 +56,9 @@ bool Simulator::load_from_environment() {
 }
 
 void Simulator::ensure_loaded() {
-    if (!loaded_) load_from_environment();
+    if (loaded_) return;
+    load_from_environment();
+    plan_faults_from_environment(*this);
 }
 
 void Simulator::install(std::vector<std::unique_ptr<Channel>> channels, bool wall_clock) {

@@ -106,7 +106,7 @@ TEST(Infra, StatusTextsNameLibraryAndSimulatedDriverStatuses) {
         const char *text;
     } cases[] = {
         {STATUS_SUCCESS, "success"},
-        {STATUS_NO_DEVICE, "no device: the I2C address was not acknowledged"},
+        {STATUS_NO_DEVICE, "no device: the device did not answer"},
         {STATUS_BAD_PARAMETER, "bad parameter"},
         {STATUS_FAILURE, "failure: the engine did not answer, or the channel is not set up"},
         {KVSIM_STATUS_ALREADY_OPEN, "simulated driver: channel already open"},

@@ -1,5 +1,7 @@
 // libVELTA's SPI family: the engine byte streams and statuses of every operation.
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "korvin_mid.h"
 #include "spi_support.h"
@@ -330,3 +332,30 @@ TEST(SpiNullReport, NamesSourceLineAndOperationAndSendsNothing) {
 }
 
 }  // namespace
+
+// Every chip-select release comes at least 2 ms after the call that makes it began, as the
+// device sees it: on the wires, in virtual time that follows the wall clock.
+TEST(SpiReleasePause, EveryReleaseWaitsTwoMillisecondsOnTheWires) {
+    using namespace spitest;
+    ASSERT_EQ(kvsim_load_config_json(R"({"wall_clock": true, "bridges": [{"type": 8, "channels": [
+        {"bus": "spi", "devices": [{"kind": "spi-test", "name": "dev", "cs": 3, "mode": 0}]}]}]})"), 0);
+    KV_HANDLE handle = nullptr;
+    open_channel(0, options(0), &handle, 0x08);
+    uint8_t in[1] = {}, out[1] = {0x5A}, busy = 0;
+    uint32_t done = 0;
+    const std::pair<const char *, std::function<KV_STATUS()>> releases[] = {
+        {"SPI_ToggleCS", [&] { return SPI_ToggleCS(handle, 0); }},
+        {"SPI_Write", [&] { return SPI_Write(handle, out, 1, &done, 0x06); }},
+        {"SPI_Read", [&] { return SPI_Read(handle, in, 1, &done, 0x06); }},
+        {"SPI_ReadWrite", [&] { return SPI_ReadWrite(handle, in, out, 1, &done, 0x06); }},
+        {"SPI_IsBusy", [&] { return SPI_IsBusy(handle, &busy); }},
+    };
+    // Short transfers keep virtual time at the wall clock's; each command adds microseconds.
+    const uint64_t two_ms_less_commands = 1'900'000'000;
+    for (const auto &[name, release] : releases) {
+        const uint64_t before = kvsim_time_ps(0);
+        ASSERT_EQ(release(), STATUS_SUCCESS) << name;
+        EXPECT_GE(kvsim_time_ps(0) - before, two_ms_less_commands) << name;
+    }
+    SPI_CloseChannel(handle);
+}

@@ -36,7 +36,7 @@ std::string slurp(const std::string &file) {
 // build's library directory goes on the loader path: under the address sanitizer, libVELTA's
 // own search path does not serve its loading of the driver.
 std::vector<std::string> child_environment(const std::string &state, const std::string &trace,
-                                           const std::string &board) {
+                                           const std::vector<std::string> &extra) {
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; ++e) {
         if (std::strncmp(*e, "KVZUBR_SIM_", 11) != 0 && std::strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0) {
@@ -47,7 +47,7 @@ std::vector<std::string> child_environment(const std::string &state, const std::
     env.push_back(std::string("LD_LIBRARY_PATH=") + KV_LIB_DIR + (library_path ? std::string(":") + library_path : ""));
     env.push_back("KVZUBR_SIM_STATE=" + state);
     if (!trace.empty()) env.push_back("KVZUBR_SIM_TRACE=" + trace);
-    if (!board.empty()) env.push_back("KVZUBR_SIM_CONFIG=" + board);
+    env.insert(env.end(), extra.begin(), extra.end());
     return env;
 }
 
@@ -59,12 +59,12 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 }
 
 [[noreturn]] void exec_child(const std::string &dir, const std::string &binary, std::vector<char *> &argv,
-                             std::vector<char *> &envp, std::size_t address_space) {
+                             std::vector<char *> &envp, std::size_t address_space, const std::string &out_file) {
     if (address_space != 0) {
         const rlimit limit{address_space, address_space};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
-    const int out = ::open((dir + "/.stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = ::open((out_file.empty() ? dir + "/.stdout" : out_file).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open((dir + "/.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(127);
     ::execve(binary.c_str(), argv.data(), envp.data());
@@ -156,22 +156,31 @@ ToolSandbox::~ToolSandbox() {
 }
 
 ToolRun ToolSandbox::run(const std::string &tool, const std::vector<std::string> &args, bool trace) {
+    return finish(start(tool, args, trace));
+}
+
+pid_t ToolSandbox::start(const std::string &tool, const std::vector<std::string> &args, bool trace) {
     const std::string binary = std::string(KV_BIN_DIR) + "/" + tool;
     std::vector<std::string> argv_texts{tool};
     argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    std::vector<std::string> env_texts = child_environment(path(".state.json"), trace ? path(".wire.vcd") : "", board);
+    std::vector<std::string> env_texts =
+        child_environment(path(".state.json"), trace ? path(".wire.vcd") : "", environment);
     std::vector<char *> argv = pointers(argv_texts), envp = pointers(env_texts);
     std::remove(path(".wire.vcd").c_str());
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit);
+    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file);
+    return child;
+}
+
+ToolRun ToolSandbox::finish(pid_t child) {
     int wait_status = 0;
     ToolRun result;
     if (child > 0 && ::waitpid(child, &wait_status, 0) == child && WIFEXITED(wait_status)) {
         result.status = WEXITSTATUS(wait_status);
     }
-    result.out = slurp(path(".stdout"));
+    if (stdout_file.empty()) result.out = slurp(path(".stdout"));
     result.err = slurp(path(".stderr"));
     return result;
 }
@@ -258,6 +267,23 @@ bool burst_is_continuous(const std::vector<std::uint8_t> &samples) {
         }
     }
     return true;
+}
+
+Registers with(Registers regs, int reg, std::uint8_t value) {
+    regs[static_cast<std::size_t>(reg)] = value;
+    return regs;
+}
+
+std::string prints(const Registers &regs, std::initializer_list<int> which, int radix) {
+    std::string text;
+    for (int r : which) text += reg_print(regs[static_cast<std::size_t>(r)], r, radix);
+    return text;
+}
+
+std::string tqcmd_trace(int argc) {
+    return "***DEBUG: parser.cpp:70:arg_parser(): Program name: tqcmd\n"
+           "***DEBUG: parser.cpp:71:arg_parser(): Number of arguments: " +
+           std::to_string(argc) + "\n";
 }
 
 std::string invalid_argument(const std::string &argument, const std::string &program) {

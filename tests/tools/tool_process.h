@@ -2,6 +2,8 @@
 // they left behind: output, files, the sensor's registers and the bytes on the SPI wires.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -33,10 +35,15 @@ public:
     // Runs the tool in the sandbox directory with argv[0] = tool. With trace, the wires of
     // the channel it opens are recorded for wire_frames().
     ToolRun run(const std::string &tool, const std::vector<std::string> &args, bool trace = false);
+    // run() in two halves, so that several sandboxes can run their tools at once.
+    pid_t start(const std::string &tool, const std::vector<std::string> &args, bool trace = false);
+    ToolRun finish(pid_t child);
+    // NAME=VALUE entries added to the environment of the tools run from now on.
+    std::vector<std::string> environment;
+    // Where the tools' standard output goes instead of ToolRun::out (such as /dev/full).
+    std::string stdout_file;
     // Address space granted to the tools run from now on (0: no limit).
     std::size_t address_space_limit = 0;
-    // Configuration file of the simulated bridge for the tools run from now on (empty: the default board).
-    std::string board;
 
     std::vector<std::uint8_t> registers();
     void set_registers(const std::vector<std::uint8_t> &values);
@@ -64,6 +71,13 @@ std::vector<std::uint8_t> parse_samples(const std::string &printed, int format, 
 // True when every sample has odd parity and, within each 7500-byte piece, follows its
 // predecessor closely: the burst holds sensor samples in order, no stale or unwritten memory.
 bool burst_is_continuous(const std::vector<std::uint8_t> &samples);
+
+using Registers = std::vector<std::uint8_t>;
+Registers with(Registers regs, int reg, std::uint8_t value);
+// What tqreg prints for the registers `which` of regs.
+std::string prints(const Registers &regs, std::initializer_list<int> which, int radix = 0);
+// The two lines tqcmd traces on standard error before it looks at its arguments.
+std::string tqcmd_trace(int argc);
 
 std::string invalid_argument(const std::string &argument, const std::string &program);
 std::string read_usage(const std::string &program);

@@ -9,12 +9,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string trace_start(int argc) {
-    return "***DEBUG: parser.cpp:70:arg_parser(): Program name: tqcmd\n"
-           "***DEBUG: parser.cpp:71:arg_parser(): Number of arguments: " +
-           std::to_string(argc) + "\n";
-}
-
 std::string bits(std::uint8_t byte) {
     std::string text;
     for (int bit = 7; bit >= 0; --bit) text += static_cast<char>('0' + ((byte >> bit) & 1));
@@ -39,7 +33,7 @@ protected:
 
 TEST_F(Tqcmd, WithoutArgumentsSendsCommand0AndShowsTwelveBytesReadBack) {
     const ToolRun cmd = run({});
-    EXPECT_EQ(cmd.err, trace_start(1));
+    EXPECT_EQ(cmd.err, tqcmd_trace(1));
     EXPECT_EQ(cmd.status, 0);
     const std::vector<WireFrame> frames = from_command(box.wire_frames());
     ASSERT_EQ(frames.size(), 2u);
@@ -62,7 +56,7 @@ TEST_F(Tqcmd, DataWordFollowsTheCommandHighByteFirst) {
         const ToolRun cmd = run({c.first});
         EXPECT_EQ(cmd.out, "");
         const int word = c.second[0] == 0xFF ? -1 : c.second[0] << 8 | c.second[1];
-        EXPECT_EQ(cmd.err, trace_start(2) + "***DEBUG: Argument parser: -.: Data is " + std::to_string(word) + "\n");
+        EXPECT_EQ(cmd.err, tqcmd_trace(2) + "***DEBUG: Argument parser: -.: Data is " + std::to_string(word) + "\n");
         const std::vector<WireFrame> frames = from_command(box.wire_frames());
         ASSERT_EQ(frames.size(), 2u);
         EXPECT_EQ(frames[0].mosi, (Bytes{0xE0, c.second[0], c.second[1]}));
@@ -78,7 +72,7 @@ TEST_F(Tqcmd, ResetCommandActsOnTheSensor) {
 
 TEST_F(Tqcmd, ConnectionOptionsAreTraced) {
     const ToolRun cmd = run({"-b1000000", "-c1", "-lxyz", "-p7"});
-    EXPECT_EQ(cmd.err, trace_start(5) +
+    EXPECT_EQ(cmd.err, tqcmd_trace(5) +
                            "***DEBUG: Argument parser: -b: Baudrate is 1000000\n"
                            "***DEBUG: Argument parser: -c: Channel 1\n"
                            "***DEBUG: Argument parser: -l: List channels\n"
@@ -94,7 +88,7 @@ TEST_F(Tqcmd, ReadToolOptionsAreInvalidUnderTheirShortForms) {
                                 invalid_argument("-s5", "tqcmd");
     ASSERT_EQ(cmd.out.substr(0, invalid.size()), invalid);
     EXPECT_EQ(cmd.out.size() - invalid.size(), 4 * std::string("Data: 00000000 00000000 00000000\n").size());
-    EXPECT_EQ(cmd.err, trace_start(8));
+    EXPECT_EQ(cmd.err, tqcmd_trace(8));
     EXPECT_FALSE(box.exists("out"));
 }
 

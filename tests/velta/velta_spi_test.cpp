@@ -44,7 +44,7 @@ TEST_F(Velta, FlashIdGivesTheJedecIdAndTheSize) {
     const ToolRun nothing = velta({"flash", "id", "5"});
     EXPECT_EQ(nothing.err, "velta: no flash answered (JEDEC ID 00 00 00)\n");
     EXPECT_EQ(nothing.status, 1);
-    box.board = kBoard16M;
+    box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
     EXPECT_EQ(ok({"flash", "id", "4"}), "jedec id: 5a 40 18\nsize: 16777216 bytes\n");
 }
 
@@ -65,7 +65,7 @@ TEST_F(Velta, FlashRoundTripKeepsWhatLiesBeyondTheFileInItsSector) {
 }
 
 TEST_F(Velta, NorFlashIsErasedWhereProgrammingCannotSetBits) {
-    box.board = kBoard16M;
+    box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
     const std::string first = random_bytes(6000, 3), second = random_bytes(5000, 4);
     box.write_file("first.bin", first);
     box.write_file("expected.bin", second + first.substr(5000));
@@ -168,7 +168,7 @@ std::string decoded_image(const std::string &annotations, const std::string &ope
 
 TEST_F(Velta, TracedFlashWriteDecodesToTheFilesBytes) {
     if (!decoders_present("spiflash")) GTEST_SKIP() << "sigrok-cli with its VCD input and spiflash decoder is not installed";
-    box.board = kBoard16M;
+    box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
     const std::string data = random_bytes(300, 7);
     box.write_file("data.bin", data);
     EXPECT_EQ(ok({"flash", "write", "4", "--clock", "1000000", "data.bin"}, true), "");

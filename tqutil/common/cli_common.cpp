@@ -1,6 +1,7 @@
 #include "cli_common.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -227,6 +228,21 @@ void cli_print_read_usage(const char *program) {
     std::fputs(help_version_lines, stdout);
     std::fputs("Build: FILENAME.info is written whenever -f names a file; -e has no effect\n", stdout);
     std::fputs(problem_report_line, stdout);
+}
+
+void cli_report_failure(const char *tool, const char *what, int status) {
+    std::fprintf(stderr, "%s: %s failed (status %d)\n", tool, what, status);
+}
+
+void cli_report_lost_output(const char *tool, const char *where) {
+    std::fprintf(stderr, "%s: writing %s failed: %s\n", tool, where, errno != 0 ? std::strerror(errno) : "write error");
+}
+
+int cli_finish(const char *tool, int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    cli_report_lost_output(tool, "standard output");
+    return 1;
 }
 
 void cli_print_version(const char *title, const char *complete_version) {

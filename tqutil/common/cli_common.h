@@ -81,5 +81,12 @@ void cli_print_read_usage(const char *program);
 // The version banner, with the library's version text from TQ_LibVer.
 void cli_print_version(const char *title, const char *complete_version);
 
+// Failures of the work, each one line on standard error: a library call that failed, with
+// its status, and output that could not be written. The tools then end with status 1.
+void cli_report_failure(const char *tool, const char *what, int status);
+void cli_report_lost_output(const char *tool, const char *where);
+// The status to end with: `status`, or 1 when standard output (flushed here) lost anything.
+int cli_finish(const char *tool, int status);
+
 // Long names of tqread, which tqcmd knows as well.
 extern const LongOptionTable cli_read_long_options;

@@ -13,6 +13,7 @@
 #include "korvin_infra.h"
 #include "korvin_mid.h"
 #include "korvin_report.h"
+#include "i2c_fast_stream.h"
 #include "libVELTA_i2c.h"
 
 namespace {
@@ -59,9 +60,9 @@ constexpr int kStartLowHold = 20;
 constexpr int kStopHold = 10;
 
 constexpr size_t kPinStateLength = 3;
-constexpr size_t kConditionLength = 93;  // start or stop sequence
+constexpr size_t kConditionLength = i2c_fast::kConditionBytes;
 constexpr size_t kBytePrimitiveLength = 12;
-constexpr size_t kAddressBlockLength = 11;
+constexpr size_t kAddressBlockLength = i2c_fast::kAddressBlockBytes;
 constexpr size_t kWriteBlockBudget = 11;  // per buffer unit, as the fast write allocates
 constexpr size_t kReadBlockBudget = 12;   // per buffer unit, as the fast read allocates
 
@@ -180,6 +181,20 @@ bool fast_mode(uint32_t options) { return (options & (I2C_OPT_FAST_BYTES | I2C_O
 // acknowledge: the stream and its read-back would not match, so the call is refused.
 bool conflicting_fast_modes(uint32_t options) {
     return (options & I2C_OPT_FAST_BYTES) && (options & I2C_OPT_FAST_BITS);
+}
+
+// What a fast transfer refuses before it allocates or sends anything: an address wider than
+// seven bits would reach another device, and a stream beyond one driver write would be cut.
+KV_STATUS fast_refusal(uint32_t address, uint32_t size, uint32_t options, bool read) {
+    if (address > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read))) return STATUS_NO_RESOURCES;
+    return STATUS_SUCCESS;
+}
+
+// A fast stream counts as sent only when the driver took all of it.
+KV_STATUS whole_write(KV_STATUS status, uint32_t written, const CommandStream &stream) {
+    if (status != STATUS_SUCCESS) return status;
+    return written == stream.length() ? STATUS_SUCCESS : STATUS_IO_FAILURE;
 }
 
 struct FastShape {
@@ -326,13 +341,13 @@ KV_API KV_STATUS I2C_CloseChannel(KV_HANDLE handle) {
 }
 
 KV_API KV_STATUS I2C_SaveChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
-    (void)handle, (void)config;
-    return STATUS_SUCCESS;
+    (void)handle;
+    return config ? STATUS_SUCCESS : STATUS_BAD_PARAMETER;
 }
 
 KV_API KV_STATUS I2C_GetChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
-    (void)handle, (void)config;
-    return STATUS_SUCCESS;
+    (void)handle;
+    return config ? STATUS_SUCCESS : STATUS_BAD_PARAMETER;
 }
 
 // ---- bus primitives ----
@@ -343,12 +358,14 @@ KV_API KV_STATUS I2C_Stop(KV_HANDLE handle) { return send_condition(handle, fals
 
 KV_API KV_STATUS I2C_WriteDeviceAddress(KV_HANDLE handle, uint32_t deviceAddress, uint8_t read,
                                         uint8_t addressLen10bit, uint8_t *ack) {
+    if (!ack) return STATUS_BAD_PARAMETER;
     if (addressLen10bit) return STATUS_UNSUPPORTED;
     const uint8_t address_byte = static_cast<uint8_t>(deviceAddress * 2 + (read ? 1 : 0));
     return reported(I2C_Write8bitsAndGetAck(handle, address_byte, ack));
 }
 
 KV_API KV_STATUS I2C_Write8bitsAndGetAck(KV_HANDLE handle, uint8_t data, uint8_t *ack) {
+    if (!ack) return STATUS_BAD_PARAMETER;
     uint8_t bytes[kBytePrimitiveLength];
     CommandStream stream(bytes, sizeof bytes);
     stream.write_bits_get_ack(8, data);
@@ -360,6 +377,7 @@ KV_API KV_STATUS I2C_Write8bitsAndGetAck(KV_HANDLE handle, uint8_t data, uint8_t
 }
 
 KV_API KV_STATUS I2C_Read8bitsAndGiveAck(KV_HANDLE handle, uint8_t *data, uint8_t ack) {
+    if (!data) return STATUS_BAD_PARAMETER;
     uint8_t bytes[kBytePrimitiveLength];
     CommandStream stream(bytes, sizeof bytes);
     stream.read_bits(8);
@@ -437,7 +455,9 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
 KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                                uint8_t *buffer, uint8_t *ackBuffer, uint32_t *sizeTransferred,
                                uint32_t options) {
-    if (conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (!buffer || !sizeTransferred) return STATUS_BAD_PARAMETER;
+    KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, false);
+    if (status != STATUS_SUCCESS) return status;
     const FastShape shape = fast_shape(sizeToTransfer, options, false);
     std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
     if (!bytes) return STATUS_NO_RESOURCES;
@@ -446,7 +466,8 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     if (!stream.fits()) return STATUS_FAILURE;
 
     uint32_t written = 0;
-    KV_STATUS status = write_stream(handle, stream, &written);
+    status = write_stream(handle, stream, &written);
+    status = whole_write(status, written, stream);
     *sizeTransferred = sizeToTransfer;
     if (status != STATUS_SUCCESS) return reported(status);
 
@@ -472,7 +493,9 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
                               uint8_t *buffer, uint8_t *unused, uint32_t *sizeTransferred,
                               uint32_t options) {
     (void)unused;
-    if (conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (!buffer || !sizeTransferred) return STATUS_BAD_PARAMETER;
+    KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, true);
+    if (status != STATUS_SUCCESS) return status;
     const FastShape shape = fast_shape(sizeToTransfer, options, true);
     std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
     if (!bytes) return STATUS_NO_RESOURCES;
@@ -482,7 +505,8 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
 
     *sizeTransferred = sizeToTransfer;
     uint32_t written = 0;
-    KV_STATUS status = write_stream(handle, stream, &written);
+    status = write_stream(handle, stream, &written);
+    status = whole_write(status, written, stream);
     if (status != STATUS_SUCCESS) return reported(status);
     uint32_t got = 0;
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
@@ -490,7 +514,9 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
         status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
         if (status != STATUS_SUCCESS) return reported(status);
     }
-    status = KV_Channel_Read(PROTOCOL_I2C, handle, static_cast<uint32_t>(shape.groups), buffer, &got);
+    const auto answers = static_cast<uint32_t>(shape.groups);
+    status = KV_Channel_Read(PROTOCOL_I2C, handle, answers, buffer, &got);
+    if (status == STATUS_SUCCESS && got != answers) status = STATUS_IO_FAILURE;  // data that never came
     return reported(status);
 }
 

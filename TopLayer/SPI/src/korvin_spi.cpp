@@ -114,9 +114,12 @@ Command with_send_immediate(Command command) {
     return command;
 }
 
+// A command cut short leaves the engine waiting for its rest, which it would take from the
+// next bytes: whatever follows would be clocked onto the bus as something else.
 KV_STATUS send(KV_HANDLE handle, Command command) {
     uint32_t done = 0;
-    return KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
+    KV_STATUS status = KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
+    return status == STATUS_SUCCESS && done != command.count ? STATUS_IO_FAILURE : status;
 }
 
 // Reads the one answer byte of a bit command or pin read; `*byte` is written only when it came.
@@ -255,6 +258,7 @@ KV_STATUS SPI_CloseChannel(KV_HANDLE handle) {
 }
 
 KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
+    if (config == nullptr) return STATUS_BAD_PARAMETER;
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
@@ -265,6 +269,7 @@ KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
 }
 
 KV_STATUS SPI_SaveChannelConfig(KV_HANDLE handle, ChannelConfig *config) {
+    if (config == nullptr) return STATUS_BAD_PARAMETER;
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;

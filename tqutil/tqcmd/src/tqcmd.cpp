@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "tq_api.h"
 
 namespace {
 
+const char kTool[] = "tqcmd";
 const int answer_bytes = 12;
 const int group_bytes = 3;
 
@@ -23,17 +25,34 @@ void print_group(const uint8_t *group) {
     std::putchar('\n');
 }
 
-void send_data_word(KV_HANDLE handle, uint8_t *buffer, int data_in) {
+int send_data_word(KV_HANDLE handle, uint8_t *buffer, int data_in) {
     buffer[0] = static_cast<uint8_t>((data_in >> 8) & 0xFF);
     buffer[1] = static_cast<uint8_t>(data_in & 0xFF);
-    KORVIN_WriteStream(handle, buffer, 2);
+    const int status = KORVIN_WriteStream(handle, buffer, 2);
+    if (status != 0) cli_report_failure(kTool, "sending the data word", status);
+    return status;
 }
 
-void read_answer(KV_HANDLE handle, uint8_t *buffer) {
-    KORVIN_ReadStream(handle, buffer, answer_bytes);
+// The answer is shown only when all of it came.
+int read_answer(KV_HANDLE handle, uint8_t *buffer) {
+    const int status = KORVIN_ReadStream(handle, buffer, answer_bytes);
+    if (status != 0) {
+        cli_report_failure(kTool, "reading the answer", status);
+        return status;
+    }
     for (int i = 0; i < answer_bytes; i += group_bytes) {
         print_group(buffer + i);
     }
+    return 0;
+}
+
+int transfer(KV_HANDLE handle, const PARSER_PARAM &parser, uint8_t *buffer) {
+    const int status = TQ_Cmd(handle, parser.data_in);
+    if (status != 0) {
+        cli_report_failure(kTool, "sending the command word", status);
+        return status;
+    }
+    return parser.trnsfr16b ? send_data_word(handle, buffer, parser.data_in) : read_answer(handle, buffer);
 }
 
 } // namespace
@@ -52,19 +71,18 @@ int main(int argc, char **argv) {
     }
     if (arg_parser(&gen, &parser, argc, argv) == PARSER_EXIT) {
         std::free(buffer);
-        return 0;
+        return cli_finish(kTool, 0);
     }
 
     KV_HANDLE handle = nullptr;
     ChannelConfig channelConf = {};
-    TQ_Open(&handle, gen.channel, gen.muted, gen.spimode, gen.baudrate, &channelConf);
-    TQ_Cmd(handle, parser.data_in);
-    if (parser.trnsfr16b) {
-        send_data_word(handle, buffer, parser.data_in);
+    int status = TQ_Open(&handle, gen.channel, gen.muted, gen.spimode, gen.baudrate, &channelConf);
+    if (status != 0) {
+        cli_report_failure(kTool, ("opening channel " + std::to_string(gen.channel)).c_str(), status);
     } else {
-        read_answer(handle, buffer);
+        status = transfer(handle, parser, buffer);
+        TQ_Close(handle);
     }
     std::free(buffer);
-    TQ_Close(handle);
-    return 0;
+    return cli_finish(kTool, status == 0 ? 0 : 1);
 }

@@ -39,6 +39,10 @@ bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0;
 
 uint8_t bit(int n) { return static_cast<uint8_t>(1u << n); }
 
+// A register number is one digit standing alone: "10" or "5x" name no register.
+bool names_register(const std::string &name) { return name.size() == 1 && is_digit(name[0]); }
+bool misnames_register(const std::string &name) { return name.size() > 1 && is_digit(name[0]); }
+
 // An assignment only flags registers it may write: register 9 needs program mode.
 int assign(PARSER_PARAM parser, REG_PARAM *reg, REG_VAL *val, const char *argument) {
     if (!parser.write) {
@@ -48,7 +52,10 @@ int assign(PARSER_PARAM parser, REG_PARAM *reg, REG_VAL *val, const char *argume
     const std::string name(argument, equals);
     const uint8_t value = static_cast<uint8_t>(cli_read_prefixed(equals + 1) & 0xFF);
 
-    if (!name.empty() && is_digit(name[0])) {
+    if (misnames_register(name)) {
+        return 1;
+    }
+    if (names_register(name)) {
         const int r = name[0] - '0';
         if (r == otp_register && !parser.program) {
             return 1;
@@ -84,8 +91,11 @@ int assign(PARSER_PARAM parser, REG_PARAM *reg, REG_VAL *val, const char *argume
     return 0; // a name that matches nothing is ignored
 }
 
-void select_for_reading(REG_PARAM *reg, const char *argument) {
-    if (is_digit(argument[0])) {
+int select_for_reading(REG_PARAM *reg, const char *argument) {
+    if (misnames_register(argument)) {
+        return 1;
+    }
+    if (names_register(argument)) {
         const int r = argument[0] - '0';
         reg->reg2read[r] = 1;
         reg->reg2read_msk[r] = 0xFF;
@@ -94,6 +104,7 @@ void select_for_reading(REG_PARAM *reg, const char *argument) {
         reg->reg2read[field->reg] = 1;
         reg->reg2read_msk[field->reg] |= field->mask;
     }
+    return 0;
 }
 
 // F0..F7 select one bit of register 9; the last one sets the value, the mask gathers them.
@@ -166,8 +177,7 @@ int parser_regset(PARSER_PARAM parser, REG_PARAM *reg, REG_VAL *val, const char 
         return assign(parser, reg, val, argument);
     }
     if (parser.read) {
-        select_for_reading(reg, argument);
-        return 0;
+        return select_for_reading(reg, argument);
     }
     if (parser.program) {
         return select_otp_bit(reg, val, argument);

@@ -1,0 +1,54 @@
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+PYTHON_DIR = Path(__file__).resolve().parents[1]
+
+# A user's test module: its own configuration, a script under test, and a check that every
+# test starts from factory state with the state file in its own temporary directory.
+USER_TESTS = '''
+import pytest
+import velta
+
+pytest_plugins = ["velta.pytest_plugin"]
+
+@pytest.fixture
+def velta_sim_config():
+    return {"wall_clock": False, "bridges": [{"type": 8, "serial": "MINE0001", "channels": [
+        {"bus": "i2c", "devices": [{"kind": "eeprom24", "address": 80, "size": 256, "write_cycle_us": 0}]}]}]}
+
+def store_greeting(index):
+    with velta.I2cChannel(index) as bus:
+        bus.write(0x50, b"\\x00hi")
+
+@pytest.mark.parametrize("run", [1, 2])
+def test_script_writes_the_eeprom(velta_sim, tmp_path, run):
+    assert [c.serial for c in velta.channels()] == ["MINE0001"]
+    assert velta_sim.device_get(0, "eeprom24", "memory")[:2] == b"\\xff\\xff"
+    store_greeting(0)
+    assert velta_sim.device_get(0, "eeprom24", "memory")[:2] == b"hi"
+    assert "6869" in (tmp_path / "kvzubr-state.json").read_text()
+'''
+
+
+def test_fixture_in_a_users_test_suite(pytester):
+    pytester.makepyfile(test_user=USER_TESTS)
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+    result.assert_outcomes(passed=2)
+
+
+def test_pip_installs_the_package_offline(tmp_path):
+    pytest.importorskip("pip")
+    # Built from a copy: setuptools writes its build files beside the sources.
+    source = shutil.copytree(PYTHON_DIR, tmp_path / "src", ignore=shutil.ignore_patterns("tests", "__pycache__"))
+    target = tmp_path / "site"
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                    "--no-deps", "--target", str(target), str(source)], check=True, timeout=300)
+    probe = ("import velta, velta.sim, velta.tq, velta.pytest_plugin, importlib.metadata as m; "
+             "print([e.value for e in m.entry_points(group='pytest11') if e.value.startswith('velta')])")
+    run = subprocess.run([sys.executable, "-c", probe], env={"PYTHONPATH": str(target)}, capture_output=True,
+                         text=True, check=True, timeout=60)
+    assert run.stdout.strip() == "['velta.pytest_plugin']"

@@ -1,0 +1,26 @@
+"""Python access to VELTA bridges: SPI and I2C masters, GPIO, the Torqa sensor (``velta.tq``)
+and the simulated bridge (``velta.sim``), over libVELTA and TQlib through ctypes.
+
+The libraries are loaded on first use: the bridge driver from ``VELTA_DRIVER``, libVELTA from
+``VELTA_LIBRARY`` and TQlib from ``VELTA_TQLIB`` when set, else from the build tree beside this
+package, else through the system loader. A missing driver raises :class:`DriverNotFound`."""
+
+from .channel import ChannelInfo, channels, gpio_read, gpio_write
+from .errors import (BadParameter, DriverNotFound, IOFailure, LibraryNotFound, NoDevice, Status, Unsupported,
+                     VeltaError, WriteRefused)
+from .i2c import I2cChannel
+from .spi import SpiChannel
+
+__all__ = [
+    "BadParameter", "ChannelInfo", "DriverNotFound", "I2cChannel", "IOFailure", "LibraryNotFound", "NoDevice",
+    "SpiChannel", "Status", "Unsupported", "VeltaError", "WriteRefused", "channels", "gpio_read", "gpio_write",
+    "load",
+]
+__version__ = "0.1.0"
+
+
+def load():
+    """Loads the driver and libVELTA now rather than on first use; raises
+    :class:`DriverNotFound` or :class:`LibraryNotFound` when one cannot be loaded."""
+    from . import _lib
+    _lib.velta()

@@ -1,0 +1,47 @@
+"""Bytes-like objects handed to C by address, copied only where ctypes cannot reach them."""
+
+import ctypes
+
+
+class Source:
+    """The address and length of a bytes-like object's bytes, kept alive while in use.
+
+    Writable buffers (bytearray, array, writable memoryview, mmap) and whole bytes objects
+    are used in place; anything else (a slice of bytes, a non-contiguous view) is copied once."""
+
+    def __init__(self, data):
+        view = memoryview(data)
+        if not view.c_contiguous:
+            view = memoryview(view.tobytes())
+        view = view.cast("B")
+        self.length = view.nbytes
+        if not view.readonly:
+            self._keep = (ctypes.c_char * self.length).from_buffer(view)
+            self.address = ctypes.addressof(self._keep)
+            return
+        whole = view.obj if isinstance(view.obj, bytes) and len(view.obj) == self.length else view.tobytes()
+        self._keep = ctypes.c_char_p(whole)
+        self.address = ctypes.cast(self._keep, ctypes.c_void_p).value
+
+
+class Sink:
+    """A zeroed receive buffer of ``length`` bytes."""
+
+    def __init__(self, length):
+        self.length = length
+        self._buffer = ctypes.create_string_buffer(length)
+        self.address = ctypes.addressof(self._buffer)
+
+    def bytes(self):
+        """What was received, as bytes (the one copy made)."""
+        return self._buffer.raw
+
+
+def chunks(length, limit):
+    """(offset, size, first, last) pieces of at most ``limit`` bytes; one empty piece for 0."""
+    if length == 0:
+        yield 0, 0, True, True
+        return
+    for offset in range(0, length, limit):
+        size = min(limit, length - offset)
+        yield offset, size, offset == 0, offset + size == length

@@ -1,0 +1,115 @@
+"""Channel discovery and the GPIO pins every open channel offers."""
+
+import ctypes
+from typing import NamedTuple
+
+from . import _lib
+from .errors import BadParameter, Status, VeltaError
+
+
+class ChannelInfo(NamedTuple):
+    """One engine-carrying bridge channel, as the driver describes it. ``index`` counts from 0
+    and is what :class:`~velta.SpiChannel` and :class:`~velta.I2cChannel` take."""
+
+    index: int
+    device_type: int
+    serial: str
+    description: str
+    location: int
+
+
+def _text(raw):
+    return raw.split(b"\0", 1)[0].decode("latin-1")
+
+
+def channels():
+    """Every bridge channel that carries the serial engine, as a list of :class:`ChannelInfo`."""
+    lib = _lib.velta()
+    count = ctypes.c_uint32()
+    _lib.check(lib.SPI_GetNumChannels(ctypes.byref(count)), "SPI_GetNumChannels")
+    found = []
+    for index in range(count.value):
+        entry = _lib.DeviceListEntry()
+        _lib.check(lib.SPI_GetChannelInfo(index, ctypes.byref(entry)), "SPI_GetChannelInfo")
+        found.append(ChannelInfo(index, entry.DeviceType, _text(bytes(entry.SerialText)),
+                                 _text(bytes(entry.DescriptionText)), entry.Location))
+    return found
+
+
+class Channel:
+    """What every open channel shares: its handle, closing, and use in a with block."""
+
+    def __init__(self):
+        self._handle = None
+
+    def _release(self, handle):
+        """Closes ``handle`` in the library; raises on failure."""
+        raise NotImplementedError
+
+    def _adopt(self, open_function, index, init_function, config):
+        """Opens channel ``index`` and initialises it; closes it again when that fails."""
+        lib = _lib.velta()
+        if not isinstance(index, int) or index < 0:
+            raise BadParameter(Status.BAD_PARAMETER, open_function, f"channel index {index!r} is not 0 or more")
+        handle = _lib.KV_HANDLE()
+        _lib.check(getattr(lib, open_function)(index, ctypes.byref(handle)), open_function)
+        if not handle.value:
+            raise VeltaError(Status.BAD_HANDLE, open_function, "no handle came back")
+        status = getattr(lib, init_function)(handle, ctypes.byref(config))
+        if status != Status.SUCCESS:
+            try:
+                self._release(handle)
+            finally:
+                _lib.check(status, init_function)
+        self._handle = handle
+
+    @property
+    def handle(self):
+        """The channel's handle (a ctypes ``c_void_p``); raises once the channel is closed."""
+        if self._handle is None:
+            raise VeltaError(Status.BAD_HANDLE, type(self).__name__, "the channel is closed")
+        return self._handle
+
+    @property
+    def closed(self):
+        """True once :meth:`close` has run."""
+        return self._handle is None
+
+    def close(self):
+        """Closes the channel. A second call does nothing."""
+        handle, self._handle = self._handle, None
+        if handle is not None:
+            self._release(handle)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+
+def _byte(value, name, operation):
+    if not isinstance(value, int) or not 0 <= value <= 0xFF:
+        raise BadParameter(Status.BAD_PARAMETER, operation, f"{name} {value!r} is not a byte")
+    return value
+
+
+def gpio_read(channel):
+    """Levels of the eight high (general-purpose) pins of an open SPI or I2C channel, as an int."""
+    value = ctypes.c_uint8()
+    _lib.check(_lib.velta().KV_ReadGPIO(channel.handle, ctypes.byref(value)), "KV_ReadGPIO")
+    return value.value
+
+
+def gpio_write(channel, direction, value):
+    """Sets the eight high pins of an open SPI or I2C channel: ``direction`` bit 1 = output,
+    ``value`` the levels of the outputs."""
+    direction = _byte(direction, "direction", "KV_WriteGPIO")
+    value = _byte(value, "value", "KV_WriteGPIO")
+    _lib.check(_lib.velta().KV_WriteGPIO(channel.handle, direction, value), "KV_WriteGPIO")
