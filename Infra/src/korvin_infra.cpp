@@ -3,7 +3,11 @@
 #include "korvin_infra.h"
 #include "libVELTA.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,14 +19,33 @@ varFunctionPtrLst_t varFunctionPtrLst = {};
 
 namespace {
 
+#ifdef _WIN32
+const char kDriverLibrary[] = "libkvzubr.dll";
+#else
 const char kDriverLibrary[] = "libkvzubr.so";
+#endif
 const char kInfraSourcePath[] = "../../Infra/src/korvin_infra";
 constexpr int kDriverCheckLine = 243;
+
+// The platform's dynamic loader: the one place that differs between Linux and Windows.
+#ifdef _WIN32
+void *loadDriver() { return reinterpret_cast<void *>(LoadLibraryA(kDriverLibrary)); }
+void *driverSymbol(const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(hdll_zubr), name));
+}
+int unloadDriver() { return FreeLibrary(static_cast<HMODULE>(hdll_zubr)) ? 0 : -1; }
+void clearLoaderError() {}
+#else
+void *loadDriver() { return dlopen(kDriverLibrary, RTLD_LAZY); }
+void *driverSymbol(const char *name) { return dlsym(hdll_zubr, name); }
+int unloadDriver() { return dlclose(hdll_zubr); }
+void clearLoaderError() { static_cast<void>(dlerror()); }
+#endif
 
 // A missing entry point leaves its slot null; callers refuse to call through it.
 template <typename Slot>
 void bindSlot(Slot &slot, const char *name) {
-    slot = reinterpret_cast<Slot>(dlsym(hdll_zubr, name));
+    slot = reinterpret_cast<Slot>(driverSymbol(name));
 }
 
 #define KV_BIND_SLOT(entry) bindSlot(varFunctionPtrLst.entry, #entry)
@@ -77,7 +100,7 @@ using DriverStatusText_t = const char *(*)(KV_STATUS status);
 
 const char *driverStatusText(KV_STATUS status) {
     if (hdll_zubr == nullptr) return nullptr;
-    auto describe = reinterpret_cast<DriverStatusText_t>(dlsym(hdll_zubr, "kvsim_status_text"));
+    auto describe = reinterpret_cast<DriverStatusText_t>(driverSymbol("kvsim_status_text"));
     return describe != nullptr ? describe(status) : nullptr;
 }
 
@@ -91,18 +114,18 @@ void Infra_ReportNull(const char *sourcePath, int line, const char *function) {
 extern "C" {
 
 void Init_libVELTA(void) {
-    hdll_zubr = dlopen(kDriverLibrary, RTLD_LAZY);
+    hdll_zubr = loadDriver();
     if (hdll_zubr == nullptr) {
         Infra_ReportNull(kInfraSourcePath, kDriverCheckLine, "Init_libVELTA");
         std::exit(1);
     }
     bindEntryPoints();
-    static_cast<void>(dlerror());
+    clearLoaderError();
 }
 
 int Cleanup_libVELTA(void) {
     if (hdll_zubr == nullptr) return -1;
-    int result = dlclose(hdll_zubr);
+    int result = unloadDriver();
     // Forget the handle once released, so a second cleanup cannot drop a reference twice.
     if (result == 0) hdll_zubr = nullptr;
     return result;

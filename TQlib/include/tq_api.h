@@ -24,8 +24,19 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
-/** @brief Marks a declaration as part of TQlib's exported interface. */
+/**
+ * @def TQ_API
+ * @brief Marks a declaration as part of TQlib's exported interface: exported from the DLL
+ *        while TQlib is built (TQ_BUILDING_TQLIB), imported elsewhere, on Windows; visible,
+ *        everything else being hidden, on other systems.
+ */
+#if defined(_WIN32)
+#if defined(TQ_BUILDING_TQLIB)
+#define TQ_API __declspec(dllexport)
+#else
+#define TQ_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
 #define TQ_API __attribute__((visibility("default")))
 #else
 #define TQ_API
