@@ -14,6 +14,10 @@ packages=(
   python3-pytest python3-setuptools python3-wheel python3-pip
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
+# The 32-bit x86 build (cmake/linux-i686.cmake): the multilib compiler and the i386 libraries.
+[ "${KV_SETUP_32BIT:-0}" = 1 ] && packages+=(g++-multilib libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386)
+# The Windows cross-builds (cmake/mingw-w64-*.cmake) and wine to run them.
+[ "${KV_SETUP_WINDOWS:-0}" = 1 ] && packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,5 +32,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
