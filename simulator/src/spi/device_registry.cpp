@@ -1,7 +1,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "../spi_device.h"
+#include "spi_device.h"
 #include "../device_config.h"
 
 namespace kvsim {

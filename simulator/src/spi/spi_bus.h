@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "../bus.h"
-#include "../spi_device.h"
+#include "spi_device.h"
 
 namespace kvsim {
 

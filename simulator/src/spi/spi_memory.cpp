@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "../spi_device.h"
+#include "spi_device.h"
 #include "../device_config.h"
 
 namespace kvsim {

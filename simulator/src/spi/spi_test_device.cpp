@@ -3,7 +3,7 @@
 // last byte is left-aligned (its first bit in bit 7), its unused low bits 0.
 #include <vector>
 
-#include "../spi_device.h"
+#include "spi_device.h"
 
 namespace kvsim {
 

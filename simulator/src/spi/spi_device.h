@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "bus.h"
+#include "../bus.h"
 
 namespace kvsim {
 

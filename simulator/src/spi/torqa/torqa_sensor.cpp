@@ -1,4 +1,4 @@
-#include "torqa/torqa_sensor.h"
+#include "torqa_sensor.h"
 
 #include <algorithm>
 #include <cmath>

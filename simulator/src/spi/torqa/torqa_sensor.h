@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "spi_device.h"
-#include "torqa/torqa_magnet.h"
+#include "../spi_device.h"
+#include "torqa_magnet.h"
 
 namespace kvsim::torqa {
 
