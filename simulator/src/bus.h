@@ -80,13 +80,4 @@ public:
     virtual std::vector<Device *> devices() = 0;
 };
 
-// Bus kinds by configuration name ("spi", "i2c"). The factory receives the channel object.
-using BusFactory = std::function<std::unique_ptr<Bus>(const Json &channel)>;
-void register_bus(const std::string &kind, BusFactory factory);
-std::unique_ptr<Bus> make_bus(const std::string &kind, const Json &channel);  // throws if unknown
-
-struct BusRegistrar {
-    BusRegistrar(const std::string &kind, BusFactory factory) { register_bus(kind, std::move(factory)); }
-};
-
 }  // namespace kvsim

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "none_bus.h"
+#include "registry.h"
 
 namespace kvsim {
 
@@ -67,19 +68,32 @@ std::string default_description(std::uint32_t type) {
 }
 
 std::unique_ptr<Bus> make_channel_bus(const Json &channel, const std::string &where, bool has_engine) {
+    check_keys(channel, where, {"bus", "devices", "location"});
     const std::string kind = get_text(channel, "bus", where, "none");
-    if (channel.contains("devices") && !channel["devices"].is_array()) fault(where + ".devices", "expected an array");
+    const Json devices = channel.contains("devices") ? channel["devices"] : Json::array();
+    if (!devices.is_array()) fault(where + ".devices", "expected an array");
+    std::unique_ptr<Bus> bus;
     if (kind == "none") {
-        if (channel.contains("devices") && !channel["devices"].empty())
-            fault(where, "a channel with bus \"none\" takes no devices");
+        if (!devices.empty()) fault(where, "a channel with bus \"none\" takes no devices");
         return std::make_unique<NoneBus>();
     }
     if (!has_engine) fault(where, "this channel carries no engine; its bus must be \"none\"");
     try {
-        return make_bus(kind, channel);
+        bus = bus_kinds().make(kind, channel);
     } catch (const std::exception &e) {
-        fault(where, e.what());
+        fault(where + ".bus", e.what());
     }
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const std::string dwhere = where + ".devices[" + std::to_string(i) + "]";
+        try {
+            bus->attach(devices[i]);
+        } catch (const ConfigFault &e) {
+            throw ConfigError(dwhere + (e.has_key ? "." : ": ") + e.what());
+        } catch (const std::exception &e) {
+            fault(dwhere, e.what());
+        }
+    }
+    return bus;
 }
 
 void add_bridge(Layout &layout, const Json &bridge, std::size_t index, std::set<std::string> &serials) {

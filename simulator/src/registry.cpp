@@ -1,7 +1,4 @@
-#include <map>
-#include <stdexcept>
-
-#include "bus.h"
+#include "registry.h"
 
 namespace kvsim {
 
@@ -9,19 +6,9 @@ bool Device::get(const std::string &, std::vector<std::uint8_t> &) const { retur
 bool Device::put(const std::string &, const std::uint8_t *, std::size_t) { return false; }
 bool Device::set(const std::string &, double) { return false; }
 
-namespace {
-std::map<std::string, BusFactory> &bus_kinds() {
-    static std::map<std::string, BusFactory> kinds;
+BusKinds &bus_kinds() {
+    static BusKinds kinds("bus");
     return kinds;
-}
-}  // namespace
-
-void register_bus(const std::string &kind, BusFactory factory) { bus_kinds()[kind] = std::move(factory); }
-
-std::unique_ptr<Bus> make_bus(const std::string &kind, const Json &channel) {
-    auto it = bus_kinds().find(kind);
-    if (it == bus_kinds().end()) throw std::runtime_error("unknown bus kind \"" + kind + "\"");
-    return it->second(channel);
 }
 
 }  // namespace kvsim

@@ -16,7 +16,7 @@ constexpr Picos kPicosPerMicro = 1000000;
 
 class Eeprom24 : public I2cDevice {
 public:
-    explicit Eeprom24(const Json &config)
+    explicit Eeprom24(const DeviceConfig &config)
         : size_(config_uint(config, "size", 32768, 0, 65536)),
           page_size_(config_uint(config, "page_size", 64, 0, 65536)),
           write_cycle_(config_uint(config, "write_cycle_us", 5000, 0, 10000000) * kPicosPerMicro),
@@ -106,7 +106,7 @@ private:
     Picos busy_until_ = 0;
 };
 
-I2cDeviceRegistrar eeprom24("eeprom24", [](const Json &config) {
+const I2cDeviceRegistrar eeprom24("eeprom24", [](const DeviceConfig &config) {
     return std::unique_ptr<I2cDevice>(new Eeprom24(config));
 });
 

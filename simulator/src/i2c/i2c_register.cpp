@@ -13,10 +13,10 @@ namespace {
 
 class I2cRegister : public I2cDevice {
 public:
-    explicit I2cRegister(const Json &config) : registers_(config_uint(config, "register_count", 4, 0, 256), 0) {
+    explicit I2cRegister(const DeviceConfig &config) : registers_(config_uint(config, "register_count", 4, 0, 256), 0) {
         if (registers_.empty()) throw std::runtime_error("i2c-register needs at least one register");
         set_address(config_address(config, 0x48));
-        if (config.contains("temperature_c")) set_temperature(config["temperature_c"].get<double>());
+        set_temperature(config_number(config, "temperature_c", 0.0, -127.99, 127.99));
     }
 
     bool select(Picos, bool read) override {
@@ -89,7 +89,7 @@ private:
     unsigned byte_index_ = 0;
 };
 
-I2cDeviceRegistrar i2c_register("i2c-register", [](const Json &config) {
+const I2cDeviceRegistrar i2c_register("i2c-register", [](const DeviceConfig &config) {
     return std::unique_ptr<I2cDevice>(new I2cRegister(config));
 });
 

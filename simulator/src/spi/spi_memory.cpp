@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "spi_device.h"
-#include "../device_config.h"
 
 namespace kvsim {
 
@@ -24,7 +23,7 @@ constexpr std::uint64_t kMaxSize = 16u << 20;
 
 class SpiMemory : public SpiDevice {
 public:
-    explicit SpiMemory(const Json &config)
+    explicit SpiMemory(const DeviceConfig &config)
         : size_(config_uint(config, "size", 65536, 1, kMaxSize)),
           page_size_(config_uint(config, "page_size", 256, 1, size_)),
           write_cycle_(config_uint(config, "write_cycle_us", 1000, 0, 60000000) * kPicosPerMicro),
@@ -71,6 +70,8 @@ public:
         if (command_ == kWriteDisable && frame_bytes_ == 1) write_enabled_ = false;
         if (command_ == kPageProgram && phase == Phase::Data && page_bytes_ > 0) program(t);
     }
+
+    bool takes_modes_0_and_3() const override { return true; }
 
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override { return memory_.get(key, out); }
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
@@ -163,7 +164,8 @@ private:
     Picos write_end_ = 0;
 };
 
-SpiDeviceRegistrar memory_kind("spi-memory", [](const Json &config) { return std::make_unique<SpiMemory>(config); });
+const SpiDeviceRegistrar memory_kind("spi-memory",
+                                     [](const DeviceConfig &config) { return std::make_unique<SpiMemory>(config); });
 
 }  // namespace
 

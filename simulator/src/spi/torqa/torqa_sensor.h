@@ -17,12 +17,13 @@ constexpr std::uint16_t kResetCommand = 0xA55A;
 
 class TorqaSensor final : public SpiDevice {
 public:
-    explicit TorqaSensor(const Json &config);
+    explicit TorqaSensor(const DeviceConfig &config);
 
     void frame_begin(Picos t) override;
     std::uint8_t next_out(Picos t) override;
     void byte_in(Picos t, std::uint8_t value) override;
     void frame_end(Picos t, unsigned bits, std::uint8_t partial) override;
+    bool takes_modes_0_and_3() const override { return true; }
 
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override;
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override;
