@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "sim_support.h"
@@ -58,6 +60,38 @@ TEST(Config, DefaultConfigurationListsItsBridgesInOrder) {
     EXPECT_STREQ(list[1].SerialText, "KV6D0001A");
     EXPECT_STREQ(list[4].SerialText, "KV4D0001B");
     EXPECT_STREQ(list[8].SerialText, "KV7Q0001D");
+}
+
+std::vector<DeviceListEntry> device_list() {
+    uint32_t count = kvsim_channel_count();
+    std::vector<DeviceListEntry> list(count);
+    EXPECT_EQ(KV_GetDeviceInfoList(list.data(), &count), 0u);
+    return list;
+}
+
+// Every board in the tree loads, and the built-in default is the default board's file.
+TEST(Config, BoardsInTheTreeLoadAndTheDefaultIsBuiltIn) {
+    const std::filesystem::path boards = std::string(KV_SOURCE_DIR) + "/simulator/boards";
+    int loaded = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(boards)) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(kvsim_load_config_file(entry.path().c_str()), 0) << entry.path();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << entry.path();
+        EXPECT_GT(kvsim_channel_count(), 0u) << entry.path();
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 3);
+    ASSERT_EQ(kvsim_load_config_file((boards / "default.json").c_str()), 0);
+    const std::vector<DeviceListEntry> from_file = device_list();
+    ASSERT_EQ(kvsim_reset(), 0);
+    const std::vector<DeviceListEntry> built_in = device_list();
+    ASSERT_EQ(built_in.size(), from_file.size());
+    for (size_t i = 0; i < built_in.size(); ++i) {
+        EXPECT_STREQ(built_in[i].SerialText, from_file[i].SerialText);
+        EXPECT_EQ(built_in[i].Location, from_file[i].Location);
+    }
+    EXPECT_EQ(kvsim_device_set(0, "torqa", "rpm", 60), 0);
+    EXPECT_EQ(kvsim_device_set(2, "temp", "temperature_c", 20), 0);
 }
 
 }  // namespace
