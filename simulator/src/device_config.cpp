@@ -80,53 +80,16 @@ std::string config_text(const DeviceConfig &config, const std::string &key, cons
     return value->get<std::string>();
 }
 
-std::string to_hex(const std::uint8_t *data, std::size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(digits[data[i] >> 4]);
-        text.push_back(digits[data[i] & 15]);
-    }
-    return text;
-}
-
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &out) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() % 2) return false;
-    out.clear();
-    out.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = nibble(text[i]), low = nibble(text[i + 1]);
-        if (high < 0 || low < 0) return false;
-        out.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return true;
-}
-
 bool MemoryArray::get(const std::string &key, std::vector<std::uint8_t> &out) const {
     if (key != "memory") return false;
-    out = bytes_;
+    out = bytes();
     return true;
 }
 
 bool MemoryArray::put(const std::string &key, const std::uint8_t *data, std::size_t length) {
-    if (key != "memory" || length > bytes_.size()) return false;
-    std::copy(data, data + length, bytes_.begin());
+    if (key != "memory" || length > size()) return false;
+    write(0, data, length);
     return true;
-}
-
-Json MemoryArray::save_state() const { return Json{{"memory", to_hex(bytes_.data(), bytes_.size())}}; }
-
-void MemoryArray::load_state(const Json &state) {
-    if (!state.is_object() || !state.contains("memory") || !state["memory"].is_string()) return;
-    std::vector<std::uint8_t> bytes;
-    if (from_hex(state["memory"].get<std::string>(), bytes) && bytes.size() == bytes_.size()) bytes_ = std::move(bytes);
 }
 
 }  // namespace kvsim

@@ -44,28 +44,13 @@ double config_number(const DeviceConfig &config, const std::string &key, double 
 bool config_bool(const DeviceConfig &config, const std::string &key, bool fallback);
 std::string config_text(const DeviceConfig &config, const std::string &key, const std::string &fallback);
 
-// State files keep byte arrays as lowercase hexadecimal text.
-std::string to_hex(const std::uint8_t *data, std::size_t length);
-// False, with `out` unspecified, for an odd length or a character that is no hex digit.
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &out);
-
 // The array of a memory device, 0xFF when new: read and written through the control API under
 // the key "memory", and kept in the state file.
-class MemoryArray {
+class MemoryArray : public SavedBytes {
 public:
-    explicit MemoryArray(std::size_t size) : bytes_(size, 0xFF) {}
-    std::uint8_t &operator[](std::size_t at) { return bytes_[at]; }
-    std::uint8_t operator[](std::size_t at) const { return bytes_[at]; }
-    std::size_t size() const { return bytes_.size(); }
-
+    explicit MemoryArray(std::size_t size) : SavedBytes("memory", size, 0xFF) {}
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const;
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length);
-    Json save_state() const;
-    // Takes saved contents of an array of the same size; ignores anything else.
-    void load_state(const Json &state);
-
-private:
-    std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace kvsim

@@ -20,17 +20,19 @@ constexpr std::uint8_t kWriteInProgress = 0x01;
 constexpr std::uint8_t kWriteEnableLatch = 0x02;
 constexpr Picos kPicosPerMicro = 1000000;
 constexpr std::uint64_t kMaxSize = 16u << 20;
+constexpr std::uint64_t kMaxPage = 65536;
 
 class SpiMemory : public SpiDevice {
 public:
     explicit SpiMemory(const DeviceConfig &config)
         : size_(config_uint(config, "size", 65536, 1, kMaxSize)),
-          page_size_(config_uint(config, "page_size", 256, 1, size_)),
+          page_size_(config_uint(config, "page_size", 256, 1, std::min<std::uint64_t>(size_, kMaxPage))),
           write_cycle_(config_uint(config, "write_cycle_us", 1000, 0, 60000000) * kPicosPerMicro),
           address_bytes_(size_ > 65536 ? 3 : 2),
           memory_(size_),
           page_(page_size_) {
         if (size_ % page_size_ != 0) throw std::runtime_error("\"size\" must be a multiple of \"page_size\"");
+        keep(memory_);
     }
 
     void frame_begin(Picos t) override {
@@ -84,8 +86,6 @@ public:
         return true;
     }
 
-    Json save_state() const override { return memory_.save_state(); }
-    void load_state(const Json &state) override { memory_.load_state(state); }
 
 private:
     enum class Phase { Command, Address, Data, Status, Ignore };
@@ -136,7 +136,7 @@ private:
     void program(Picos t) {
         std::uint64_t page_start = address_ - address_ % page_size_;
         for (std::uint64_t i = 0; i < page_size_; ++i)
-            if (page_[i].written) memory_[page_start + i] = page_[i].value;
+            if (page_[i].written) memory_.write(page_start + i, page_[i].value);
         write_end_ = t + write_cycle_;
         cycle_running_ = true;
     }

@@ -31,6 +31,8 @@ bool parse_field(const std::string &name, int *code) {
 }  // namespace
 
 TorqaSensor::TorqaSensor(const DeviceConfig &config) {
+    registers_.set_one_time(kOtpRegister);
+    keep(registers_);
     reset_registers();
     const double rpm = config_number(config, "rpm", 600.0, -kMaxDegreesPerSecond / 6, kMaxDegreesPerSecond / 6);
     magnet_.set_speed(
@@ -45,7 +47,7 @@ TorqaSensor::TorqaSensor(const DeviceConfig &config) {
 }
 
 void TorqaSensor::reset_registers() {
-    std::copy(kResetValues.begin(), kResetValues.end() - 1, registers_.begin());
+    registers_.write(0, kResetValues.data(), kOtpRegister);
 }
 
 void TorqaSensor::frame_begin(Picos t) {
@@ -121,12 +123,12 @@ void TorqaSensor::reply(std::initializer_list<std::uint8_t> bytes) {
 
 void TorqaSensor::execute() {
     if (command_ == kProgramOtp) {
-        if ((arguments_[0] << 8 | arguments_[1]) == kOtpKey) registers_[kOtpRegister] |= arguments_[2];
+        if ((arguments_[0] << 8 | arguments_[1]) == kOtpKey) registers_.write(kOtpRegister, registers_[kOtpRegister] | arguments_[2]);
     } else if (command_ == kCommandWord) {
         last_command_ = static_cast<std::uint16_t>(arguments_[0] << 8 | arguments_[1]);
         if (last_command_ == kResetCommand) reset_registers();
     } else {
-        registers_[command_ - kWriteRegister] = arguments_[0];
+        registers_.write(command_ - kWriteRegister, arguments_[0]);
     }
 }
 
@@ -147,7 +149,7 @@ void TorqaSensor::load_sample() {
 
 bool TorqaSensor::get(const std::string &key, std::vector<std::uint8_t> &out) const {
     if (key == "registers") {
-        out.assign(registers_.begin(), registers_.end());
+        out = registers_.bytes();
     } else if (key == "command") {
         out = {static_cast<std::uint8_t>(last_command_ >> 8), static_cast<std::uint8_t>(last_command_)};
     } else {
@@ -158,7 +160,7 @@ bool TorqaSensor::get(const std::string &key, std::vector<std::uint8_t> &out) co
 
 bool TorqaSensor::put(const std::string &key, const std::uint8_t *data, std::size_t length) {
     if (key != "registers" || length != kRegisterCount || data == nullptr) return false;
-    std::copy(data, data + length, registers_.begin());
+    registers_.write(0, data, length);
     return true;
 }
 
@@ -180,20 +182,6 @@ bool TorqaSensor::set(const std::string &key, double value) {
         return false;
     }
     return true;
-}
-
-Json TorqaSensor::save_state() const { return Json{{"registers", registers_}}; }
-
-void TorqaSensor::load_state(const Json &state) {
-    auto it = state.find("registers");
-    if (!state.is_object() || it == state.end() || !it->is_array() || it->size() != kRegisterCount) return;
-    std::array<std::uint8_t, kRegisterCount> loaded{};
-    for (std::size_t i = 0; i < kRegisterCount; ++i) {
-        const Json &v = (*it)[i];
-        if (!v.is_number_unsigned() || v.get<unsigned>() > 0xFF) return;
-        loaded[i] = static_cast<std::uint8_t>(v.get<unsigned>());
-    }
-    registers_ = loaded;
 }
 
 namespace {

@@ -28,8 +28,6 @@ public:
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override;
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override;
     bool set(const std::string &key, double value) override;
-    Json save_state() const override;
-    void load_state(const Json &state) override;
 
 private:
     enum class Phase { Stream, Reply, Arguments, Silent };
@@ -43,7 +41,7 @@ private:
     void load_sample();
     std::uint16_t reported_angle(std::uint16_t raw) const;
 
-    std::array<std::uint8_t, kRegisterCount> registers_{};
+    SavedBytes registers_{"registers", kRegisterCount, 0, SavedBytes::Form::Numbers};
     Magnet magnet_;
     Field field_ = Field::Normal;
     std::uint16_t last_command_ = 0;
