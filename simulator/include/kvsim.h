@@ -23,6 +23,7 @@ extern "C" {
 #define KVSIM_STATUS_BAD_ARGUMENT 104u  /* null pointer or value out of range */
 #define KVSIM_STATUS_UNSUPPORTED 105u   /* bit mode the channel does not offer */
 #define KVSIM_STATUS_INTERNAL 106u      /* unexpected fault inside the simulator */
+#define KVSIM_STATUS_QUEUE_FULL 107u    /* answer queue full: the engine stalls until the host reads */
 
 /* Driver entry points, by slot number. */
 typedef enum kvsim_entry {

@@ -29,13 +29,14 @@ public:
     bool key(Json::string_t &key) {
         Frame &frame = stack_.back();
         frame.key = std::move(key);
-        if (frame.value->contains(frame.key)) fail("key \"" + frame.key + "\" given twice");
+        if (frame.value->contains(frame.key)) fail("duplicate key");
         return true;
     }
     bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &e) {
         const std::string what = e.what();
         const std::size_t at = what.find("] ");
-        throw JsonFault(at == std::string::npos ? what : what.substr(at + 2));
+        fail(at == std::string::npos ? what : what.substr(at + 2));
+        return false;
     }
 
 private:
