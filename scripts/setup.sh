@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(cmake make g++ nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
+# clang and its runtime libraries for libFuzzer (fuzz/run.sh)
+[ "${KV_SETUP_FUZZ:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
