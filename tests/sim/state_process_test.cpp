@@ -286,3 +286,26 @@ TEST_F(StateProcess, TraceDecodesAsTheSpiFramesSent) {
 }
 
 }  // namespace
+
+namespace {
+
+// A trace of `tqread -s1000` on the default board, wall clock on, decodes with the command
+// docs/simulator.md gives: the thousand three-byte samples come out as MISO data.
+TEST_F(StateProcess, DefaultBoardTraceOfAToolDecodesWithTheDocumentedCommand) {
+    if (std::system("sigrok-cli --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sigrok-cli installed";
+    const fs::path trace = dir_ / "trace.vcd";
+    const std::string tool = "env KVZUBR_SIM_CONFIG= KVZUBR_SIM_STATE= KVZUBR_SIM_TRACE=" + trace.string() + " " +
+                             KV_BIN_DIR + "/tqread -s1000 >/dev/null";
+    ASSERT_EQ(std::system(tool.c_str()), 0);
+    FILE *pipe = popen(("sigrok-cli -i " + trace.string() +
+                        " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3 -A spi=miso-data 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    int bytes = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe))
+        if (std::string(line).rfind("spi-1: ", 0) == 0) ++bytes;
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_GE(bytes, 3000);
+}
+
+}  // namespace
