@@ -73,6 +73,15 @@ protected:
         EXPECT_EQ(result.status, 0) << result.err;
         return result.out;
     }
+    // A shell command line started in the background; -1 if it could not be.
+    static pid_t spawn(const std::string &line) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
     static int lines(const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
     fs::path dir_, state_, config_;
@@ -174,13 +183,8 @@ TEST_F(StateProcess, ConcurrentWritersOfDifferentRegistersLoseNothing) {
             const std::string line = "env KVZUBR_SIM_CONFIG= KVZUBR_SIM_STATE=" + state_.string() + " " + tool +
                                      (reg == 9 ? " -! -k=0x7A3C" : "") + " -w " + std::to_string(reg) + "=" + value +
                                      " >/dev/null";
-            pid_t pid = fork();
-            ASSERT_GE(pid, 0);
-            if (pid == 0) {
-                execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
-                _exit(127);
-            }
-            writers.push_back(pid);
+            writers.push_back(spawn(line));
+            ASSERT_GT(writers.back(), 0);
         }
         for (pid_t pid : writers) {
             int status = 0;
@@ -209,13 +213,8 @@ TEST_F(StateProcess, ConcurrentWritersReplaceTheFileWhole) {
     std::vector<pid_t> writers;
     for (const char *byte : {"0x10", "0x50", "0x90"}) {
         const std::string line = command(std::string("hammer ") + byte + " 10");
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        writers.push_back(pid);
+        writers.push_back(spawn(line));
+        ASSERT_GT(writers.back(), 0);
     }
     // One writer's file holds the memory filled with one byte.
     auto uniformMemory = [](const std::string &text) {
