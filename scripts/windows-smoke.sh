@@ -1,31 +1,38 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs (64-bit and 32-bit, mingw-w64) and runs them under wine on
-# the simulated bridge: every command's output, exit status and written files must match the
-# Linux build's once line ends are normalised. Also checks that each DLL exports what the
-# Linux library exports and nothing more, that a missing driver DLL is reported as on Linux,
-# that tqread writes its files in text mode, and that the simulator's state file is replaced
-# on every save and lives under %LOCALAPPDATA% by default.
+# the simulated bridge. Every command's output, exit status and written files must match the
+# Linux build's once line ends (and the program's own path, which tqcmd shows) are normalised.
+# Also checks that each DLL exports exactly what the Linux library exports, that a missing
+# driver DLL is reported as on Linux, that tqread writes its files in text mode, and that the
+# simulator's state file lives under %LOCALAPPDATA% by default.
 #   BUILD=build scripts/windows-smoke.sh     (BUILD: the native build, built already)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 native=$root/${BUILD:-build}
 jobs=${JOBS:-2}
+[ -x "$native/bin/tqreg" ] && [ -x "$native/bin/velta" ] || { echo "windows-smoke: build $native first" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export USER=${USER:-$(id -un)}
 passed=0
 failed=0
 
-# check DESCRIPTION COMMAND...: one check, counted.
+# check DESCRIPTION COMMAND...: one counted check.
 check() {
   local what=$1
   shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "windows-smoke: FAIL: $what" >&2; fi
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "windows-smoke: FAIL: $what" >&2
+  fi
 }
 
-# The tool runs, in order, on one state file: the write must show in the later reads.
+# The runs share one state file, so the register writes show in the later reads.
 commands=(
   "tqreg"
   "tqreg -w -y ZL=5"
@@ -41,41 +48,43 @@ commands=(
 # run_all DIR BIN SUFFIX [WRAPPER...]: runs the commands in DIR, with a fresh state file there,
 # each program as BIN/NAME SUFFIX under WRAPPER; leaves N.out, N.err and N.rc per command.
 run_all() {
-  local dir=$1 bin=$2 suffix=$3
+  local dir=$1 bin=$2 suffix=$3 i=0 cmd words
   shift 3
   mkdir -p "$dir"
-  local i=0 cmd words
   for cmd in "${commands[@]}"; do
     read -r -a words <<<"$cmd"
     (cd "$dir" && KVZUBR_SIM_STATE=state.json KVZUBR_SIM_CONFIG= KVZUBR_SIM_TRACE= \
-       "$@" "$bin/${words[0]}$suffix" "${words[@]:1}" </dev/null >"$i.out" 2>"$i.err"; echo $? >"$i.rc") || true
+      "$@" "$bin/${words[0]}$suffix" "${words[@]:1}" </dev/null >"$i.out" 2>"$i.err"; echo $? >"$i.rc") || true
     i=$((i + 1))
   done
 }
 
-# same_text A B: the two files hold the same text once line ends are normalised; shows how not.
+normalised() { sed -e 's/\r$//' -e 's/\(Program name: \).*/\1PROGRAM/' "$1"; }
+
+# same_text A B: A and B hold the same text once normalised; shows the difference if not.
 same_text() {
-  diff <(tr -d '\r' <"$1") <(tr -d '\r' <"$2") >"$work/diff" && return
-  head -6 "$work/diff" >&2
+  diff <(normalised "$1") <(normalised "$2") >"$work/diff" && return
+  head -8 "$work/diff" | sed 's/^/    /' >&2
   return 1
 }
 
+same_run() { same_text "$1.out" "$2.out" && same_text "$1.err" "$2.err" && same_text "$1.rc" "$2.rc"; }
+
+text_mode_copy() { same_text "$1" "$2" && grep -q $'\r$' "$2"; }
+
 compare_runs() {
-  local label=$1 linux=$2 windows=$3 i=0 cmd
+  local label=$1 linux=$2 windows=$3 i=0 cmd file
   for cmd in "${commands[@]}"; do
-    check "$label: '$cmd' prints and ends as on Linux" \
-      eval 'same_text "$linux/$i.out" "$windows/$i.out" && same_text "$linux/$i.err" "$windows/$i.err" &&
-            same_text "$linux/$i.rc" "$windows/$i.rc"'
+    check "$label: '$cmd' prints and ends as on Linux" same_run "$linux/$i" "$windows/$i"
     i=$((i + 1))
   done
   for file in out.txt out.txt.info; do
-    check "$label: $file as on Linux, in text mode" \
-      eval 'same_text "$linux/$file" "$windows/$file" && grep -q $'"'"'\r$'"'"' "$windows/$file"'
+    check "$label: $file as on Linux, written in text mode" text_mode_copy "$linux/$file" "$windows/$file"
   done
 }
 
 dll_exports() {
-  "$1"-objdump -p "$2" | awk '/\[Ordinal\/Name Pointer\] Table/ {f = 1; next} f && NF == 0 {f = 0} f {print $NF}' | sort
+  "$1-objdump" -p "$2" | awk '/\[Ordinal\/Name Pointer\] Table/ {f = 1; next} f && NF == 0 {f = 0} f {print $NF}' | sort
 }
 
 so_exports() { nm -D --defined-only "$1" | awk '$2 ~ /^[TDB]$/ {print $3}' | sort; }
@@ -83,34 +92,28 @@ so_exports() { nm -D --defined-only "$1" | awk '$2 ~ /^[TDB]$/ {print $3}' | sor
 check_exports() {
   local label=$1 triplet=$2 bin=$3 lib
   for lib in VELTA TQ kvzubr; do
-    dll_exports "$triplet" "$bin/lib$lib.dll" >"$work/dll.txt"
-    so_exports "$native/lib/lib$lib.so" >"$work/so.txt"
-    check "$label: lib$lib.dll exports what lib$lib.so exports" same_text "$work/so.txt" "$work/dll.txt"
+    so_exports "$native/lib/lib$lib.so" >"$work/so-$lib.txt"
+    dll_exports "$triplet" "$bin/lib$lib.dll" >"$work/dll-$lib.txt"
+    check "$label: lib$lib.dll exports what lib$lib.so exports" same_text "$work/so-$lib.txt" "$work/dll-$lib.txt"
   done
 }
 
-check_missing_driver() {
-  local label=$1 bin=$2 wine=$3 dir=$work/$label-nodriver
+missing_driver_reported() {
+  local bin=$1 wine=$2 dir=$3 rc=0
   mkdir -p "$dir"
   cp "$bin/tqreg.exe" "$bin/libTQ.dll" "$bin/libVELTA.dll" "$dir"
-  local rc=0
   (cd "$dir" && "$wine" ./tqreg.exe </dev/null >out 2>&1) || rc=$?
   echo "../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered" >"$dir/expected"
-  check "$label: a missing libkvzubr.dll is reported, exit status 1 ($rc)" \
-    eval '[ "$rc" = 1 ] && same_text "$dir/expected" "$dir/out"'
+  [ "$rc" = 1 ] && same_text "$dir/expected" "$dir/out"
 }
 
-check_default_state() {
-  local label=$1 bin=$2 wine=$3 dir=$work/$label-default
-  local state=$WINEPREFIX/drive_c/users/$USER/AppData/Local/kvzubr-sim/state.json
+state_under_local_app_data() {
+  local bin=$1 wine=$2 state=$WINEPREFIX/drive_c/users/$USER/AppData/Local/kvzubr-sim/state.json
   rm -f "$state"
-  mkdir -p "$dir"
-  (cd "$dir" && env -u KVZUBR_SIM_STATE "$wine" "$bin/tqreg.exe" -w -y ZL=3 </dev/null >/dev/null 2>&1) || true
-  check "$label: the state file is kept under %LOCALAPPDATA% by default" test -s "$state"
+  (cd "$work" && env -u KVZUBR_SIM_STATE "$wine" "$bin/tqreg.exe" -w -y ZL=3 </dev/null >/dev/null 2>&1) || true
+  [ -s "$state" ]
 }
 
-[ -x "$native/bin/tqreg" ] && [ -x "$native/bin/velta" ] || { echo "windows-smoke: build $native first" >&2; exit 1; }
-export USER=${USER:-$(id -un)}
 run_all "$work/linux" "$native/bin" ""
 
 start=$SECONDS
@@ -120,7 +123,6 @@ echo "windows-smoke: wine prefix made in $((SECONDS - start)) s"
 for target in x86_64:wine64 i686:wine; do
   arch=${target%%:*}
   wine=/usr/lib/wine/${target#*:}
-  triplet=$arch-w64-mingw32
   build=$root/build-windows-$arch
   start=$SECONDS
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" >/dev/null
@@ -128,12 +130,13 @@ for target in x86_64:wine64 i686:wine; do
   echo "windows-smoke: $arch built in $((SECONDS - start)) s"
 
   bin=$build/bin
-  check_exports "$arch" "$triplet" "$bin"
   start=$SECONDS
+  check_exports "$arch" "$arch-w64-mingw32" "$bin"
   run_all "$work/$arch" "$bin" .exe "$wine"
   compare_runs "$arch" "$work/linux" "$work/$arch"
-  check_missing_driver "$arch" "$bin" "$wine"
-  check_default_state "$arch" "$bin" "$wine"
+  check "$arch: a missing libkvzubr.dll is reported, exit status 1" \
+    missing_driver_reported "$bin" "$wine" "$work/$arch-nodriver"
+  check "$arch: the state file is kept under %LOCALAPPDATA% by default" state_under_local_app_data "$bin" "$wine"
   echo "windows-smoke: $arch ran under wine in $((SECONDS - start)) s"
 done
 

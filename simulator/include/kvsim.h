@@ -26,6 +26,24 @@
 extern "C" {
 #endif
 
+/**
+ * @def KVSIM_API
+ * @brief Marks a declaration as exported by the simulated driver: on Windows exported from
+ *        the DLL while it is built (KVSIM_BUILDING_DRIVER) and imported elsewhere; visible,
+ *        everything else being hidden, on other systems.
+ */
+#if defined(_WIN32)
+#if defined(KVSIM_BUILDING_DRIVER)
+#define KVSIM_API __declspec(dllexport)
+#else
+#define KVSIM_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define KVSIM_API __attribute__((visibility("default")))
+#else
+#define KVSIM_API
+#endif
+
 /* Statuses of the simulated driver's entry points (besides 0, success). They are chosen
  * apart from libVELTA's own values so a test can tell who refused. libVELTA passes them on
  * unchanged; kvsim_status_text() and VELTA_StatusText() describe them. */
@@ -90,22 +108,22 @@ typedef enum kvsim_entry {
  * @param[in] path The file.
  * @return 0, or -1 for a null path, an unreadable file or a configuration fault.
  */
-KV_API int kvsim_load_config_file(const char *path);
+KVSIM_API int kvsim_load_config_file(const char *path);
 /**
  * @brief Loads a configuration from JSON text, as kvsim_load_config_file() does a file.
  * @param[in] json The configuration text.
  * @return 0, or -1 for null text or a configuration fault.
  */
-KV_API int kvsim_load_config_json(const char *json);
+KVSIM_API int kvsim_load_config_json(const char *json);
 /**
  * @brief Loads the configuration named by KVZUBR_SIM_CONFIG again, or the built-in default,
  *        as kvsim_load_config_file() does.
  * @return 0, or -1 for a configuration fault.
  */
-KV_API int kvsim_reset(void);
+KVSIM_API int kvsim_reset(void);
 /** @brief The number of channels in the device list, engine-carrying or not.
  * @return The count. */
-KV_API unsigned kvsim_channel_count(void);
+KVSIM_API unsigned kvsim_channel_count(void);
 
 /**
  * @brief Size of a channel's host-to-engine byte log: every byte `KV_Write` accepted, in
@@ -113,7 +131,7 @@ KV_API unsigned kvsim_channel_count(void);
  * @param[in] position The channel's list position.
  * @return Bytes in the log; 0 for an unknown channel.
  */
-KV_API size_t kvsim_log_size(unsigned position);
+KVSIM_API size_t kvsim_log_size(unsigned position);
 /**
  * @brief Copies the start of a channel's byte log.
  * @param[in] position The channel's list position.
@@ -121,12 +139,12 @@ KV_API size_t kvsim_log_size(unsigned position);
  * @param[in] capacity Room in @p buffer, in bytes.
  * @return Bytes copied; 0 for an unknown channel or a null buffer.
  */
-KV_API size_t kvsim_log_read(unsigned position, uint8_t *buffer, size_t capacity);
+KVSIM_API size_t kvsim_log_read(unsigned position, uint8_t *buffer, size_t capacity);
 /**
  * @brief Empties a channel's byte log.
  * @param[in] position The channel's list position.
  */
-KV_API void kvsim_log_clear(unsigned position);
+KVSIM_API void kvsim_log_clear(unsigned position);
 
 /**
  * @brief Appends bytes to a channel's answer queue, as if the engine had sent them.
@@ -135,13 +153,13 @@ KV_API void kvsim_log_clear(unsigned position);
  * @param[in] count Bytes to append.
  * @return 0, or -1 for an unknown channel or null bytes.
  */
-KV_API int kvsim_queue_answer(unsigned position, const uint8_t *bytes, size_t count);
+KVSIM_API int kvsim_queue_answer(unsigned position, const uint8_t *bytes, size_t count);
 /**
  * @brief Answer bytes waiting to be read on a channel (what `KV_GetQueueStatus` reports).
  * @param[in] position The channel's list position.
  * @return The count; 0 for an unknown channel.
  */
-KV_API size_t kvsim_pending(unsigned position);
+KVSIM_API size_t kvsim_pending(unsigned position);
 
 /**
  * @brief Plans a fault: an entry point fails with @p status on its nth call from now, on any
@@ -151,7 +169,7 @@ KV_API size_t kvsim_pending(unsigned position);
  * @param[in] status The non-zero status it returns; the call has no other effect.
  * @return 0, or -1 for an unknown entry, @p nth 0 or @p status 0.
  */
-KV_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status);
+KVSIM_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status);
 /**
  * @brief Plans a short transfer: the nth `KV_Read` or `KV_Write` from now moves at most
  *        @p count bytes and reports that, with status 0. Fires once.
@@ -160,7 +178,7 @@ KV_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status);
  * @param[in] count Most bytes the call moves.
  * @return 0, or -1 for another entry or @p nth 0.
  */
-KV_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count);
+KVSIM_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count);
 /**
  * @brief With echo off the engine swallows unknown command bytes instead of answering 0xFA,
  *        byte, so engine synchronisation (KV_InitChannel()) fails.
@@ -168,22 +186,22 @@ KV_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count)
  * @param[in] enabled 0 turns echo off, other values on (the default).
  * @return 0, or -1 for an unknown channel or one without engine.
  */
-KV_API int kvsim_set_echo(unsigned position, int enabled);
+KVSIM_API int kvsim_set_echo(unsigned position, int enabled);
 /**
  * @brief Appends @p count filler bytes (0x00) to a channel's answer queue.
  * @param[in] position The channel's list position.
  * @param[in] count Bytes to append.
  * @return 0, or -1 for an unknown channel.
  */
-KV_API int kvsim_flood(unsigned position, size_t count);
+KVSIM_API int kvsim_flood(unsigned position, size_t count);
 /** @brief Drops every planned fault and short transfer. */
-KV_API void kvsim_clear_faults(void);
+KVSIM_API void kvsim_clear_faults(void);
 /**
  * @brief Calls made to an entry point since the last load or reset, on all channels.
  * @param[in] entry The entry point.
  * @return The count; 0 for an unknown entry.
  */
-KV_API unsigned kvsim_call_count(kvsim_entry entry);
+KVSIM_API unsigned kvsim_call_count(kvsim_entry entry);
 
 /** @brief Pin state of a channel's engine (kvsim_get_pins()). */
 typedef struct kvsim_pins {
@@ -218,21 +236,21 @@ typedef struct kvsim_pins {
  * @param[out] pins Receives the state; all 0 but `bit_mode` on a channel without engine.
  * @return 0, or -1 for an unknown channel or a null pointer.
  */
-KV_API int kvsim_get_pins(unsigned position, kvsim_pins *pins);
+KVSIM_API int kvsim_get_pins(unsigned position, kvsim_pins *pins);
 
 /**
  * @brief A channel's virtual time, in picoseconds (docs/simulator.md).
  * @param[in] position The channel's list position.
  * @return The time; 0 for an unknown channel or one without engine.
  */
-KV_API uint64_t kvsim_time_ps(unsigned position);
+KVSIM_API uint64_t kvsim_time_ps(unsigned position);
 /**
  * @brief Moves a channel's virtual time forward, as if the host had waited.
  * @param[in] position The channel's list position.
  * @param[in] picoseconds How far.
  * @return 0, or -1 for an unknown channel or one without engine.
  */
-KV_API int kvsim_advance_time(unsigned position, uint64_t picoseconds);
+KVSIM_API int kvsim_advance_time(unsigned position, uint64_t picoseconds);
 
 /**
  * @brief Writes a Value Change Dump of a channel's pins from now until stopped or the channel
@@ -242,13 +260,13 @@ KV_API int kvsim_advance_time(unsigned position, uint64_t picoseconds);
  * @return 0, or -1 for an unknown channel, one without engine, a null path or a file that
  *         cannot be written.
  */
-KV_API int kvsim_trace_start(unsigned position, const char *path);
+KVSIM_API int kvsim_trace_start(unsigned position, const char *path);
 /**
  * @brief Stops and closes a channel's trace, if one runs.
  * @param[in] position The channel's list position.
  * @return 0, or -1 for an unknown channel.
  */
-KV_API int kvsim_trace_stop(unsigned position);
+KVSIM_API int kvsim_trace_stop(unsigned position);
 
 /**
  * @brief Adds a device to a channel's bus, from a JSON object as in the configuration file.
@@ -257,7 +275,7 @@ KV_API int kvsim_trace_stop(unsigned position);
  * @param[in] deviceJson The device object.
  * @return 0, or -1 for an unknown channel, null text, or a device the bus refuses.
  */
-KV_API int kvsim_attach_device(unsigned position, const char *deviceJson);
+KVSIM_API int kvsim_attach_device(unsigned position, const char *deviceJson);
 /**
  * @brief Reads device data by key ("memory", "frames", "registers", ...; per device in
  *        docs/simulator-spi.md and docs/simulator-i2c.md).
@@ -269,7 +287,7 @@ KV_API int kvsim_attach_device(unsigned position, const char *deviceJson);
  * @param[out] length Receives the full size, also when the buffer is too small; may be null.
  * @return 0, or -1 for an unknown channel, device or key.
  */
-KV_API int kvsim_device_get(unsigned position, const char *device, const char *key,
+KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char *key,
                             uint8_t *buffer, size_t capacity, size_t *length);
 /**
  * @brief Writes device data by key (memory contents from address 0, scripted answers, ...).
@@ -280,7 +298,7 @@ KV_API int kvsim_device_get(unsigned position, const char *device, const char *k
  * @param[in] length Bytes in @p data.
  * @return 0, or -1 for an unknown channel, device or key, or data the device refuses.
  */
-KV_API int kvsim_device_put(unsigned position, const char *device, const char *key,
+KVSIM_API int kvsim_device_put(unsigned position, const char *device, const char *key,
                             const uint8_t *data, size_t length);
 /**
  * @brief Changes a numeric device setting by key (write cycle, rotation speed, noise, ...).
@@ -290,7 +308,7 @@ KV_API int kvsim_device_put(unsigned position, const char *device, const char *k
  * @param[in] value The new value.
  * @return 0, or -1 for an unknown channel, device or key, or a value out of range.
  */
-KV_API int kvsim_device_set(unsigned position, const char *device, const char *key, double value);
+KVSIM_API int kvsim_device_set(unsigned position, const char *device, const char *key, double value);
 
 /**
  * @brief Writes to the state file now the state of every device that changed since it was
@@ -298,7 +316,7 @@ KV_API int kvsim_device_set(unsigned position, const char *device, const char *k
  *        unloaded), so state another process saved meanwhile is kept.
  * @return 0, or -1 if the file could not be written.
  */
-KV_API int kvsim_save_state(void);
+KVSIM_API int kvsim_save_state(void);
 
 /**
  * @brief A short text for one of the KVSIM_STATUS_* codes above. libVELTA's
@@ -306,7 +324,7 @@ KV_API int kvsim_save_state(void);
  * @param[in] status Any status.
  * @return Static text, or null for any other status.
  */
-KV_API const char *kvsim_status_text(KV_STATUS status);
+KVSIM_API const char *kvsim_status_text(KV_STATUS status);
 
 #ifdef __cplusplus
 }

@@ -62,23 +62,23 @@ const DriverStatusText kDriverStatusTexts[] = {
 
 extern "C" {
 
-KV_API int kvsim_load_config_file(const char *path) {
+KVSIM_API int kvsim_load_config_file(const char *path) {
     return controlled([&](Simulator &sim) { return path && sim.load_file(path) ? 0 : -1; }, false);
 }
 
-KV_API int kvsim_load_config_json(const char *json) {
+KVSIM_API int kvsim_load_config_json(const char *json) {
     return controlled([&](Simulator &sim) { return json && sim.load_text(json, "configuration text") ? 0 : -1; }, false);
 }
 
-KV_API int kvsim_reset(void) {
+KVSIM_API int kvsim_reset(void) {
     return controlled([](Simulator &sim) { return sim.load_from_environment() ? 0 : -1; }, false);
 }
 
-KV_API unsigned kvsim_channel_count(void) {
+KVSIM_API unsigned kvsim_channel_count(void) {
     return static_cast<unsigned>(controlled([](Simulator &sim) { return static_cast<int>(sim.channel_count()); }));
 }
 
-KV_API size_t kvsim_log_size(unsigned position) {
+KVSIM_API size_t kvsim_log_size(unsigned position) {
     size_t size = 0;
     controlled([&](Simulator &sim) {
         if (Channel *c = sim.channel(position)) size = c->log().size();
@@ -87,7 +87,7 @@ KV_API size_t kvsim_log_size(unsigned position) {
     return size;
 }
 
-KV_API size_t kvsim_log_read(unsigned position, uint8_t *buffer, size_t capacity) {
+KVSIM_API size_t kvsim_log_read(unsigned position, uint8_t *buffer, size_t capacity) {
     size_t copied = 0;
     controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
@@ -99,14 +99,14 @@ KV_API size_t kvsim_log_read(unsigned position, uint8_t *buffer, size_t capacity
     return copied;
 }
 
-KV_API void kvsim_log_clear(unsigned position) {
+KVSIM_API void kvsim_log_clear(unsigned position) {
     controlled([&](Simulator &sim) {
         if (Channel *c = channel_at(sim, position)) c->clear_log();
         return 0;
     });
 }
 
-KV_API int kvsim_queue_answer(unsigned position, const uint8_t *bytes, size_t count) {
+KVSIM_API int kvsim_queue_answer(unsigned position, const uint8_t *bytes, size_t count) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c || (!bytes && count)) return -1;
@@ -115,7 +115,7 @@ KV_API int kvsim_queue_answer(unsigned position, const uint8_t *bytes, size_t co
     });
 }
 
-KV_API size_t kvsim_pending(unsigned position) {
+KVSIM_API size_t kvsim_pending(unsigned position) {
     size_t pending = 0;
     controlled([&](Simulator &sim) {
         if (Channel *c = channel_at(sim, position)) pending = c->pending();
@@ -124,7 +124,7 @@ KV_API size_t kvsim_pending(unsigned position) {
     return pending;
 }
 
-KV_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status) {
+KVSIM_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status) {
     return controlled([&](Simulator &sim) {
         if (!valid_entry(entry) || nth == 0 || status == 0) return -1;
         sim.fail_call(entry, nth, status);
@@ -132,7 +132,7 @@ KV_API int kvsim_fail_call(kvsim_entry entry, unsigned nth, KV_STATUS status) {
     });
 }
 
-KV_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count) {
+KVSIM_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count) {
     return controlled([&](Simulator &sim) {
         if ((entry != KVSIM_Read && entry != KVSIM_Write) || nth == 0) return -1;
         sim.short_transfer(entry, nth, count);
@@ -140,7 +140,7 @@ KV_API int kvsim_short_transfer(kvsim_entry entry, unsigned nth, uint32_t count)
     });
 }
 
-KV_API int kvsim_set_echo(unsigned position, int enabled) {
+KVSIM_API int kvsim_set_echo(unsigned position, int enabled) {
     return controlled([&](Simulator &sim) {
         kvsim::Engine *e = engine_at(sim, position);
         if (!e) return -1;
@@ -149,7 +149,7 @@ KV_API int kvsim_set_echo(unsigned position, int enabled) {
     });
 }
 
-KV_API int kvsim_flood(unsigned position, size_t count) {
+KVSIM_API int kvsim_flood(unsigned position, size_t count) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c) return -1;
@@ -158,14 +158,14 @@ KV_API int kvsim_flood(unsigned position, size_t count) {
     });
 }
 
-KV_API void kvsim_clear_faults(void) {
+KVSIM_API void kvsim_clear_faults(void) {
     controlled([](Simulator &sim) {
         sim.clear_faults();
         return 0;
     });
 }
 
-KV_API unsigned kvsim_call_count(kvsim_entry entry) {
+KVSIM_API unsigned kvsim_call_count(kvsim_entry entry) {
     unsigned count = 0;
     controlled([&](Simulator &sim) {
         if (valid_entry(entry)) count = sim.call_count(entry);
@@ -174,7 +174,7 @@ KV_API unsigned kvsim_call_count(kvsim_entry entry) {
     return count;
 }
 
-KV_API int kvsim_get_pins(unsigned position, kvsim_pins *pins) {
+KVSIM_API int kvsim_get_pins(unsigned position, kvsim_pins *pins) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c || !pins) return -1;
@@ -198,7 +198,7 @@ KV_API int kvsim_get_pins(unsigned position, kvsim_pins *pins) {
     });
 }
 
-KV_API uint64_t kvsim_time_ps(unsigned position) {
+KVSIM_API uint64_t kvsim_time_ps(unsigned position) {
     uint64_t t = 0;
     controlled([&](Simulator &sim) {
         Channel *c = sim.channel(position);
@@ -208,7 +208,7 @@ KV_API uint64_t kvsim_time_ps(unsigned position) {
     return t;
 }
 
-KV_API int kvsim_advance_time(unsigned position, uint64_t picoseconds) {
+KVSIM_API int kvsim_advance_time(unsigned position, uint64_t picoseconds) {
     return controlled([&](Simulator &sim) {
         kvsim::Engine *e = engine_at(sim, position);
         if (!e) return -1;
@@ -217,7 +217,7 @@ KV_API int kvsim_advance_time(unsigned position, uint64_t picoseconds) {
     });
 }
 
-KV_API int kvsim_trace_start(unsigned position, const char *path) {
+KVSIM_API int kvsim_trace_start(unsigned position, const char *path) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c || !c->engine() || !path) return -1;
@@ -231,7 +231,7 @@ KV_API int kvsim_trace_start(unsigned position, const char *path) {
     });
 }
 
-KV_API int kvsim_trace_stop(unsigned position) {
+KVSIM_API int kvsim_trace_stop(unsigned position) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c) return -1;
@@ -240,7 +240,7 @@ KV_API int kvsim_trace_stop(unsigned position) {
     });
 }
 
-KV_API int kvsim_attach_device(unsigned position, const char *deviceJson) {
+KVSIM_API int kvsim_attach_device(unsigned position, const char *deviceJson) {
     return controlled([&](Simulator &sim) {
         Channel *c = channel_at(sim, position);
         if (!c || !deviceJson) return -1;
@@ -249,7 +249,7 @@ KV_API int kvsim_attach_device(unsigned position, const char *deviceJson) {
     });
 }
 
-KV_API int kvsim_device_get(unsigned position, const char *device, const char *key, uint8_t *buffer,
+KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char *key, uint8_t *buffer,
                             size_t capacity, size_t *length) {
     return controlled([&](Simulator &sim) {
         kvsim::Device *d = device_at(sim, position, device);
@@ -261,7 +261,7 @@ KV_API int kvsim_device_get(unsigned position, const char *device, const char *k
     });
 }
 
-KV_API int kvsim_device_put(unsigned position, const char *device, const char *key, const uint8_t *data,
+KVSIM_API int kvsim_device_put(unsigned position, const char *device, const char *key, const uint8_t *data,
                             size_t length) {
     return controlled([&](Simulator &sim) {
         kvsim::Device *d = device_at(sim, position, device);
@@ -269,18 +269,18 @@ KV_API int kvsim_device_put(unsigned position, const char *device, const char *k
     });
 }
 
-KV_API int kvsim_device_set(unsigned position, const char *device, const char *key, double value) {
+KVSIM_API int kvsim_device_set(unsigned position, const char *device, const char *key, double value) {
     return controlled([&](Simulator &sim) {
         kvsim::Device *d = device_at(sim, position, device);
         return d && key && d->set(key, value) ? 0 : -1;
     });
 }
 
-KV_API int kvsim_save_state(void) {
+KVSIM_API int kvsim_save_state(void) {
     return controlled([](Simulator &sim) { return sim.save_state() ? 0 : -1; });
 }
 
-KV_API const char *kvsim_status_text(KV_STATUS status) {
+KVSIM_API const char *kvsim_status_text(KV_STATUS status) {
     for (const DriverStatusText &entry : kDriverStatusTexts)
         if (entry.status == status) return entry.text;
     return nullptr;

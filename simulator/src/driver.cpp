@@ -46,7 +46,7 @@ void copy_text(char *field, std::size_t size, const std::string &text) {
 
 extern "C" {
 
-KV_API KV_STATUS KV_GetLibraryVersion(uint32_t *version) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetLibraryVersion(uint32_t *version) {
     return guarded(KVSIM_GetLibraryVersion, [&](Simulator &, const kvsim::CallFault &) -> KV_STATUS {
         if (!version) return KVSIM_STATUS_BAD_ARGUMENT;
         *version = kLibraryVersion;
@@ -54,7 +54,7 @@ KV_API KV_STATUS KV_GetLibraryVersion(uint32_t *version) {
     });
 }
 
-KV_API KV_STATUS KV_CreateDeviceInfoList(uint32_t *deviceCount) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_CreateDeviceInfoList(uint32_t *deviceCount) {
     return guarded(KVSIM_CreateDeviceInfoList, [&](Simulator &sim, const kvsim::CallFault &) -> KV_STATUS {
         if (!deviceCount) return KVSIM_STATUS_BAD_ARGUMENT;
         *deviceCount = static_cast<uint32_t>(sim.channel_count());
@@ -63,7 +63,7 @@ KV_API KV_STATUS KV_CreateDeviceInfoList(uint32_t *deviceCount) {
 }
 
 // *deviceCount is the array's capacity on entry and the number of entries filled on return.
-KV_API KV_STATUS KV_GetDeviceInfoList(DeviceListEntry *list, uint32_t *deviceCount) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetDeviceInfoList(DeviceListEntry *list, uint32_t *deviceCount) {
     return guarded(KVSIM_GetDeviceInfoList, [&](Simulator &sim, const kvsim::CallFault &) -> KV_STATUS {
         if (!deviceCount || (!list && *deviceCount)) return KVSIM_STATUS_BAD_ARGUMENT;
         const std::size_t n = std::min<std::size_t>(*deviceCount, sim.channel_count());
@@ -84,25 +84,25 @@ KV_API KV_STATUS KV_GetDeviceInfoList(DeviceListEntry *list, uint32_t *deviceCou
     });
 }
 
-KV_API KV_STATUS KV_Open(uint32_t position, KV_HANDLE *handle) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Open(uint32_t position, KV_HANDLE *handle) {
     return guarded(KVSIM_Open, [&](Simulator &sim, const kvsim::CallFault &) -> KV_STATUS {
         if (!handle) return KVSIM_STATUS_BAD_ARGUMENT;
         return sim.open(position, handle);
     });
 }
 
-KV_API KV_STATUS KV_Close(KV_HANDLE handle) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Close(KV_HANDLE handle) {
     return guarded(KVSIM_Close, [&](Simulator &sim, const kvsim::CallFault &) { return sim.close(handle); });
 }
 
-KV_API KV_STATUS KV_ResetDevice(KV_HANDLE handle) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_ResetDevice(KV_HANDLE handle) {
     return with_channel(KVSIM_ResetDevice, handle, [](Channel &c, const kvsim::CallFault &) {
         c.purge(true, true);
         return STATUS_SUCCESS;
     });
 }
 
-KV_API KV_STATUS KV_Purge(KV_HANDLE handle, uint32_t mask) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Purge(KV_HANDLE handle, uint32_t mask) {
     return with_channel(KVSIM_Purge, handle, [&](Channel &c, const kvsim::CallFault &) -> KV_STATUS {
         if (mask & ~3u) return KVSIM_STATUS_BAD_ARGUMENT;
         c.purge(mask & 1u, mask & 2u);
@@ -110,32 +110,32 @@ KV_API KV_STATUS KV_Purge(KV_HANDLE handle, uint32_t mask) {
     });
 }
 
-KV_API KV_STATUS KV_SetUSBParameters(KV_HANDLE handle, uint32_t inSize, uint32_t outSize) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_SetUSBParameters(KV_HANDLE handle, uint32_t inSize, uint32_t outSize) {
     return with_channel(KVSIM_SetUSBParameters, handle, [&](Channel &, const kvsim::CallFault &) -> KV_STATUS {
         return inSize && outSize ? STATUS_SUCCESS : KVSIM_STATUS_BAD_ARGUMENT;
     });
 }
 
-KV_API KV_STATUS KV_SetChars(KV_HANDLE handle, uint8_t, uint8_t, uint8_t, uint8_t) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_SetChars(KV_HANDLE handle, uint8_t, uint8_t, uint8_t, uint8_t) {
     return with_channel(KVSIM_SetChars, handle, [](Channel &, const kvsim::CallFault &) { return STATUS_SUCCESS; });
 }
 
-KV_API KV_STATUS KV_SetTimeouts(KV_HANDLE handle, uint32_t, uint32_t) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_SetTimeouts(KV_HANDLE handle, uint32_t, uint32_t) {
     return with_channel(KVSIM_SetTimeouts, handle, [](Channel &, const kvsim::CallFault &) { return STATUS_SUCCESS; });
 }
 
-KV_API KV_STATUS KV_SetLatencyTimer(KV_HANDLE handle, uint8_t) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_SetLatencyTimer(KV_HANDLE handle, uint8_t) {
     return with_channel(KVSIM_SetLatencyTimer, handle,
                         [](Channel &, const kvsim::CallFault &) { return STATUS_SUCCESS; });
 }
 
-KV_API KV_STATUS KV_SetBitMode(KV_HANDLE handle, uint8_t, uint8_t mode) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_SetBitMode(KV_HANDLE handle, uint8_t, uint8_t mode) {
     return with_channel(KVSIM_SetBitMode, handle, [&](Channel &c, const kvsim::CallFault &) {
         return c.set_bit_mode(mode) ? STATUS_SUCCESS : KVSIM_STATUS_UNSUPPORTED;
     });
 }
 
-KV_API KV_STATUS KV_GetQueueStatus(KV_HANDLE handle, uint32_t *pending) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetQueueStatus(KV_HANDLE handle, uint32_t *pending) {
     return with_channel(KVSIM_GetQueueStatus, handle, [&](Channel &c, const kvsim::CallFault &) -> KV_STATUS {
         if (!pending) return KVSIM_STATUS_BAD_ARGUMENT;
         *pending = static_cast<uint32_t>(std::min<std::size_t>(c.pending(), UINT32_MAX));
@@ -144,7 +144,7 @@ KV_API KV_STATUS KV_GetQueueStatus(KV_HANDLE handle, uint32_t *pending) {
 }
 
 // Returns at once with what is queued, as a real read does once its time-out has passed.
-KV_API KV_STATUS KV_Read(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countRead) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Read(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countRead) {
     return with_channel(KVSIM_Read, handle, [&](Channel &c, const kvsim::CallFault &fault) -> KV_STATUS {
         if (!countRead || (!buffer && count)) return KVSIM_STATUS_BAD_ARGUMENT;
         const uint32_t wanted = fault.limited ? std::min(count, fault.limit) : count;
@@ -153,7 +153,7 @@ KV_API KV_STATUS KV_Read(KV_HANDLE handle, void *buffer, uint32_t count, uint32_
     });
 }
 
-KV_API KV_STATUS KV_Write(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countWritten) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Write(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countWritten) {
     return with_channel(KVSIM_Write, handle, [&](Channel &c, const kvsim::CallFault &fault) -> KV_STATUS {
         if (!countWritten || (!buffer && count)) return KVSIM_STATUS_BAD_ARGUMENT;
         const uint32_t offered = fault.limited ? std::min(count, fault.limit) : count;
@@ -163,7 +163,7 @@ KV_API KV_STATUS KV_Write(KV_HANDLE handle, void *buffer, uint32_t count, uint32
     });
 }
 
-KV_API KV_STATUS KV_GetDeviceInfo(KV_HANDLE handle, uint32_t *deviceType, uint32_t *deviceId, char *serial,
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetDeviceInfo(KV_HANDLE handle, uint32_t *deviceType, uint32_t *deviceId, char *serial,
                                   char *description, void *) {
     return with_channel(KVSIM_GetDeviceInfo, handle, [&](Channel &c, const kvsim::CallFault &) {
         if (deviceType) *deviceType = c.info().type;

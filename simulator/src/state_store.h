@@ -20,7 +20,8 @@ std::string state_file_path();
 // The stored state: an empty object for a missing file; false with `fault` set for one that
 // cannot be read or is not a JSON object.
 bool read_state_file(const std::string &path, Json *state, std::string *fault);
-// Writes through a temporary file in the same directory, flushed to disk, and a rename.
+// Writes through a temporary file in the same directory, flushed to disk, which then replaces
+// the file in one step.
 bool write_state_file(const std::string &path, const Json &state);
 
 // Holds the advisory lock of a state file while alive: an exclusive lock on "<path>.lock", a
