@@ -56,6 +56,7 @@ const DriverStatusText kDriverStatusTexts[] = {
     {KVSIM_STATUS_BAD_ARGUMENT, "simulated driver: null pointer or value out of range"},
     {KVSIM_STATUS_UNSUPPORTED, "simulated driver: bit mode not offered by the channel"},
     {KVSIM_STATUS_INTERNAL, "simulated driver: internal fault"},
+    {KVSIM_STATUS_QUEUE_FULL, "simulated driver: answer queue full, read the pending answers first"},
 };
 
 }  // namespace

@@ -110,6 +110,7 @@ TEST(Infra, StatusTextsNameLibraryAndSimulatedDriverStatuses) {
         {STATUS_BAD_PARAMETER, "bad parameter"},
         {STATUS_FAILURE, "failure: the engine did not answer, or the channel is not set up"},
         {KVSIM_STATUS_ALREADY_OPEN, "simulated driver: channel already open"},
+        {KVSIM_STATUS_QUEUE_FULL, "simulated driver: answer queue full, read the pending answers first"},
         {3u, "driver status 3"},
         {4294967295u, "driver status 4294967295"},
     };

@@ -173,7 +173,7 @@ TEST_F(Velta, TracedFlashWriteDecodesToTheFilesBytes) {
     box.write_file("data.bin", data);
     EXPECT_EQ(ok({"flash", "write", "4", "--clock", "1000000", "data.bin"}, true), "");
     // At 1 MHz a bit lasts 1,000,000 ps; sampling every 100 ns gives ten samples a bit.
-    const std::string annotations = sigrok("-I vcd:downsample=100000 -i " + box.path(".wire.vcd") +
+    const std::string annotations = sigrok("-I vcd:downsample=10 -i " + box.path(".wire.vcd") +
                                            " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3,spiflash -A spiflash");
     EXPECT_EQ(decoded_image(annotations, "Page program", 512), data + std::string(212, '\xff'));
 }
@@ -183,7 +183,7 @@ TEST_F(Velta, TracedEepromWriteDecodesToTheFilesBytes) {
     const std::string data = random_bytes(300, 8);
     box.write_file("data.bin", data);
     EXPECT_EQ(ok({"eeprom", "write", "2", "0x50", "--size", "32768", "data.bin"}, true), "");
-    const std::string annotations = sigrok("-I vcd:downsample=200000 -i " + box.path(".wire.vcd") +
+    const std::string annotations = sigrok("-I vcd:downsample=20 -i " + box.path(".wire.vcd") +
                                            " -P i2c:scl=SCL:sda=SDA,eeprom24xx:chip=onsemi_cat24c256 -A eeprom24xx=ops");
     EXPECT_EQ(decoded_image(annotations, "Page write", 300), data);
 }
