@@ -138,46 +138,46 @@ KV_CHECK_RECORD_SIZE(DeviceListEntry, 96 + sizeof(KV_HANDLE)); /* 100 bytes in 3
  * @param[out] version The driver's version word.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_GetLibraryVersion_t)(uint32_t *version);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_GetLibraryVersion_t)(uint32_t *version);
 /**
  * @brief Driver slot 1, `KV_CreateDeviceInfoList`: builds the device list.
  * @param[out] deviceCount Receives the number of channels listed.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_CreateDeviceInfoList_t)(uint32_t *deviceCount);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_CreateDeviceInfoList_t)(uint32_t *deviceCount);
 /**
  * @brief Driver slot 2, `KV_GetDeviceInfoList`: fills one record per listed channel, in list order.
  * @param[out] list Array of at least @p *deviceCount records.
  * @param[in,out] deviceCount The array's capacity in; the number of records filled out.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_GetDeviceInfoList_t)(DeviceListEntry *list, uint32_t *deviceCount);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_GetDeviceInfoList_t)(DeviceListEntry *list, uint32_t *deviceCount);
 /**
  * @brief Driver slot 3, `KV_Open`: opens a channel.
  * @param[in] position The channel's 0-based position in the device list.
  * @param[out] handle Receives the channel's handle.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_Open_t)(uint32_t position, KV_HANDLE *handle);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_Open_t)(uint32_t position, KV_HANDLE *handle);
 /**
  * @brief Driver slot 4, `KV_Close`: closes a channel.
  * @param[in] handle An open channel.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_Close_t)(KV_HANDLE handle);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_Close_t)(KV_HANDLE handle);
 /**
  * @brief Driver slot 5, `KV_ResetDevice`: resets the device.
  * @param[in] handle An open channel.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_ResetDevice_t)(KV_HANDLE handle);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_ResetDevice_t)(KV_HANDLE handle);
 /**
  * @brief Driver slot 6, `KV_Purge`: discards buffered bytes.
  * @param[in] handle An open channel.
  * @param[in] mask Bit 0 the receive buffer, bit 1 the transmit buffer (libVELTA passes 3).
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_Purge_t)(KV_HANDLE handle, uint32_t mask);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_Purge_t)(KV_HANDLE handle, uint32_t mask);
 /**
  * @brief Driver slot 7, `KV_SetUSBParameters`: USB transfer sizes.
  * @param[in] handle An open channel.
@@ -185,7 +185,7 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_Purge_t)(KV_HANDLE handle, uint32_t mask);
  * @param[in] outSize Transmit transfer size in bytes (libVELTA passes 65536).
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_SetUSBParameters_t)(KV_HANDLE handle, uint32_t inSize, uint32_t outSize);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_SetUSBParameters_t)(KV_HANDLE handle, uint32_t inSize, uint32_t outSize);
 /**
  * @brief Driver slot 8, `KV_SetChars`: event and error characters (libVELTA passes all 0: none).
  * @param[in] handle An open channel.
@@ -195,8 +195,8 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_SetUSBParameters_t)(KV_HANDLE handle, uint
  * @param[in] errorEnable Non-zero enables the error character.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_SetChars_t)(KV_HANDLE handle, uint8_t eventChar, uint8_t eventEnable,
-                                   uint8_t errorChar, uint8_t errorEnable);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_SetChars_t)(KV_HANDLE handle, uint8_t eventChar, uint8_t eventEnable,
+                                                 uint8_t errorChar, uint8_t errorEnable);
 /**
  * @brief Driver slot 9, `KV_SetTimeouts`: read and write time-outs.
  * @param[in] handle An open channel.
@@ -204,14 +204,14 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_SetChars_t)(KV_HANDLE handle, uint8_t even
  * @param[in] writeMs Write time-out in milliseconds (libVELTA passes 5000).
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_SetTimeouts_t)(KV_HANDLE handle, uint32_t readMs, uint32_t writeMs);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_SetTimeouts_t)(KV_HANDLE handle, uint32_t readMs, uint32_t writeMs);
 /**
  * @brief Driver slot 10, `KV_SetLatencyTimer`: receive latency timer.
  * @param[in] handle An open channel.
  * @param[in] latencyMs Latency in milliseconds, 0 to 255.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_SetLatencyTimer_t)(KV_HANDLE handle, uint8_t latencyMs);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_SetLatencyTimer_t)(KV_HANDLE handle, uint8_t latencyMs);
 /**
  * @brief Driver slot 11, `KV_SetBitMode`: switches the channel's mode.
  * @param[in] handle An open channel.
@@ -219,14 +219,14 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_SetLatencyTimer_t)(KV_HANDLE handle, uint8
  * @param[in] mode 0 resets the bit mode; 2 switches the channel to the VELTA engine.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_SetBitMode_t)(KV_HANDLE handle, uint8_t pinMask, uint8_t mode);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_SetBitMode_t)(KV_HANDLE handle, uint8_t pinMask, uint8_t mode);
 /**
  * @brief Driver slot 12, `KV_GetQueueStatus`: bytes waiting to be read.
  * @param[in] handle An open channel.
  * @param[out] pending Receives the number of bytes waiting.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_GetQueueStatus_t)(KV_HANDLE handle, uint32_t *pending);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_GetQueueStatus_t)(KV_HANDLE handle, uint32_t *pending);
 /**
  * @brief Driver slot 13, `KV_Read`: reads answer bytes; returns when @p count bytes arrived or
  *        the read time-out passed.
@@ -236,7 +236,8 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_GetQueueStatus_t)(KV_HANDLE handle, uint32
  * @param[out] countRead Receives the number of bytes delivered.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_Read_t)(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countRead);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_Read_t)(KV_HANDLE handle, void *buffer, uint32_t count,
+                                             uint32_t *countRead);
 /**
  * @brief Driver slot 14, `KV_Write`: sends bytes to the engine, in order.
  * @param[in] handle An open channel.
@@ -245,7 +246,8 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_Read_t)(KV_HANDLE handle, void *buffer, ui
  * @param[out] countWritten Receives the number of bytes sent.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_Write_t)(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countWritten);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_Write_t)(KV_HANDLE handle, void *buffer, uint32_t count,
+                                              uint32_t *countWritten);
 /**
  * @brief Driver slot 15, `KV_GetDeviceInfo`: describes an open channel's device.
  * @param[in] handle An open channel.
@@ -256,8 +258,9 @@ typedef KV_STATUS (KV_DRIVER_CALL *KV_Write_t)(KV_HANDLE handle, void *buffer, u
  * @param reserved Null.
  * @return The driver's status.
  */
-typedef KV_STATUS (KV_DRIVER_CALL *KV_GetDeviceInfo_t)(KV_HANDLE handle, uint32_t *deviceType, uint32_t *deviceId,
-                                        char *serial, char *description, void *reserved);
+typedef KV_STATUS(KV_DRIVER_CALL *KV_GetDeviceInfo_t)(KV_HANDLE handle, uint32_t *deviceType,
+                                                      uint32_t *deviceId, char *serial, char *description,
+                                                      void *reserved);
 
 #ifdef __cplusplus
 }

@@ -287,8 +287,8 @@ KVSIM_API int kvsim_attach_device(unsigned position, const char *deviceJson);
  * @param[out] length Receives the full size, also when the buffer is too small; may be null.
  * @return 0, or -1 for an unknown channel, device or key.
  */
-KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char *key,
-                            uint8_t *buffer, size_t capacity, size_t *length);
+KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char *key, uint8_t *buffer,
+                               size_t capacity, size_t *length);
 /**
  * @brief Writes device data by key (memory contents from address 0, scripted answers, ...).
  * @param[in] position The channel's list position.
@@ -298,8 +298,8 @@ KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char
  * @param[in] length Bytes in @p data.
  * @return 0, or -1 for an unknown channel, device or key, or data the device refuses.
  */
-KVSIM_API int kvsim_device_put(unsigned position, const char *device, const char *key,
-                            const uint8_t *data, size_t length);
+KVSIM_API int kvsim_device_put(unsigned position, const char *device, const char *key, const uint8_t *data,
+                               size_t length);
 /**
  * @brief Changes a numeric device setting by key (write cycle, rotation speed, noise, ...).
  * @param[in] position The channel's list position.

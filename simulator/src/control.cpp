@@ -251,7 +251,7 @@ KVSIM_API int kvsim_attach_device(unsigned position, const char *deviceJson) {
 }
 
 KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char *key, uint8_t *buffer,
-                            size_t capacity, size_t *length) {
+                               size_t capacity, size_t *length) {
     return controlled([&](Simulator &sim) {
         kvsim::Device *d = device_at(sim, position, device);
         std::vector<uint8_t> data;
@@ -263,7 +263,7 @@ KVSIM_API int kvsim_device_get(unsigned position, const char *device, const char
 }
 
 KVSIM_API int kvsim_device_put(unsigned position, const char *device, const char *key, const uint8_t *data,
-                            size_t length) {
+                               size_t length) {
     return controlled([&](Simulator &sim) {
         kvsim::Device *d = device_at(sim, position, device);
         return d && key && d->put(key, data, length) ? 0 : -1;

@@ -144,7 +144,8 @@ KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetQueueStatus(KV_HANDLE handle, uint32_t 
 }
 
 // Returns at once with what is queued, as a real read does once its time-out has passed.
-KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Read(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countRead) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Read(KV_HANDLE handle, void *buffer, uint32_t count,
+                                           uint32_t *countRead) {
     return with_channel(KVSIM_Read, handle, [&](Channel &c, const kvsim::CallFault &fault) -> KV_STATUS {
         if (!countRead || (!buffer && count)) return KVSIM_STATUS_BAD_ARGUMENT;
         const uint32_t wanted = fault.limited ? std::min(count, fault.limit) : count;
@@ -153,7 +154,8 @@ KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Read(KV_HANDLE handle, void *buffer, uint3
     });
 }
 
-KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Write(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countWritten) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Write(KV_HANDLE handle, void *buffer, uint32_t count,
+                                            uint32_t *countWritten) {
     return with_channel(KVSIM_Write, handle, [&](Channel &c, const kvsim::CallFault &fault) -> KV_STATUS {
         if (!countWritten || (!buffer && count)) return KVSIM_STATUS_BAD_ARGUMENT;
         const uint32_t offered = fault.limited ? std::min(count, fault.limit) : count;
@@ -163,8 +165,9 @@ KVSIM_API KV_STATUS KV_DRIVER_CALL KV_Write(KV_HANDLE handle, void *buffer, uint
     });
 }
 
-KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetDeviceInfo(KV_HANDLE handle, uint32_t *deviceType, uint32_t *deviceId, char *serial,
-                                  char *description, void *) {
+KVSIM_API KV_STATUS KV_DRIVER_CALL KV_GetDeviceInfo(KV_HANDLE handle, uint32_t *deviceType,
+                                                    uint32_t *deviceId, char *serial, char *description,
+                                                    void *) {
     return with_channel(KVSIM_GetDeviceInfo, handle, [&](Channel &c, const kvsim::CallFault &) {
         if (deviceType) *deviceType = c.info().type;
         if (deviceId) *deviceId = kDeviceId;

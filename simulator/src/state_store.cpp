@@ -29,8 +29,9 @@ const char kSeparators[] = "\\/";
 
 // Shared for deletion too, so another process can replace the file while it is being read.
 int open_for_reading(const std::string &path) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
@@ -41,13 +42,17 @@ int open_for_reading(const std::string &path) {
     return fd;
 }
 
-int open_for_writing(const std::string &path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644); }
-int open_lock_file(const std::string &path) { return ::open(path.c_str(), O_RDWR | O_CREAT | O_BINARY, 0644); }
+int open_for_writing(const std::string &path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
+}
+int open_lock_file(const std::string &path) {
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_BINARY, 0644);
+}
 
 bool lock_exclusive(int fd) {
     OVERLAPPED whole_file = {};
-    return LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
-                      &whole_file) != 0;
+    return LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                      MAXDWORD, &whole_file) != 0;
 }
 
 bool flush_to_disk(int fd) { return ::_commit(fd) == 0; }
@@ -65,11 +70,15 @@ std::string default_state_directory() {
 const char kSeparators[] = "/";
 
 // Non-blocking, so a named pipe cannot hold the open; it is refused as no regular file.
-int open_for_reading(const std::string &path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+int open_for_reading(const std::string &path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+}
 int open_for_writing(const std::string &path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
-int open_lock_file(const std::string &path) { return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); }
+int open_lock_file(const std::string &path) {
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+}
 
 bool lock_exclusive(int fd) {
     while (::flock(fd, LOCK_EX) != 0)
@@ -78,12 +87,15 @@ bool lock_exclusive(int fd) {
 }
 
 bool flush_to_disk(int fd) { return ::fsync(fd) == 0; }
-bool replace_file(const std::string &from, const std::string &to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool replace_file(const std::string &from, const std::string &to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
 void make_directory(const std::string &dir) { ::mkdir(dir.c_str(), 0755); }
 
 std::string default_state_directory() {
     if (const char *xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) return std::string(xdg) + "/kvzubr-sim";
-    if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/kvzubr-sim";
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/kvzubr-sim";
     return "";
 }
 #endif
