@@ -3,8 +3,9 @@
 # the simulated bridge. Every command's output, exit status and written files must match the
 # Linux build's once line ends (and the program's own path, which tqcmd shows) are normalised.
 # Also checks that each DLL exports exactly what the Linux library exports, that a missing
-# driver DLL is reported as on Linux, that tqread writes its files in text mode, and that the
-# simulator's state file lives under %LOCALAPPDATA% by default.
+# driver DLL is reported as on Linux, that tqread writes its files in text mode, that the
+# simulator's state file lives under %LOCALAPPDATA% by default, and that processes saving it at
+# once keep each other's changes.
 #   BUILD=build scripts/windows-smoke.sh     (BUILD: the native build, built already)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -114,6 +115,25 @@ state_under_local_app_data() {
   [ -s "$state" ]
 }
 
+# Two processes writing different registers at once, three times over: every write is kept,
+# whichever process locks, reads and replaces the state file first.
+concurrent_saves_kept() {
+  local bin=$1 wine=$2 dir=$3 round zh zl
+  mkdir -p "$dir"
+  for round in 00000001:0101 00000010:0110 00000011:0111; do
+    zh=${round%:*} zl=${round#*:}
+    (
+      cd "$dir"
+      export KVZUBR_SIM_STATE=state.json
+      "$wine" "$bin/tqreg.exe" -w -y ZH=$((2#$zh)) </dev/null >/dev/null 2>&1 &
+      "$wine" "$bin/tqreg.exe" -w -y ZL=$((2#$zl)) </dev/null >/dev/null 2>&1
+      wait
+      "$wine" "$bin/tqreg.exe" </dev/null 2>&1 | tr -d '\r' >regs
+    )
+    grep -q "ZH=$zh\$" "$dir/regs" && grep -q "ZL=$zl " "$dir/regs" || { cat "$dir/regs" >&2; return 1; }
+  done
+}
+
 run_all "$work/linux" "$native/bin" ""
 
 start=$SECONDS
@@ -137,6 +157,8 @@ for target in x86_64:wine64 i686:wine; do
   check "$arch: a missing libkvzubr.dll is reported, exit status 1" \
     missing_driver_reported "$bin" "$wine" "$work/$arch-nodriver"
   check "$arch: the state file is kept under %LOCALAPPDATA% by default" state_under_local_app_data "$bin" "$wine"
+  check "$arch: concurrent saves of different registers are all kept" \
+    concurrent_saves_kept "$bin" "$wine" "$work/$arch-concurrent"
   echo "windows-smoke: $arch ran under wine in $((SECONDS - start)) s"
 done
 
