@@ -71,7 +71,9 @@ KV_API extern varFunctionPtrLst_t varFunctionPtrLst;
  *
  * The loader's search rules decide which driver is found: in the build tree the simulated
  * driver beside libVELTA; an installed libVELTA finds the one on the system's library path
- * (LD_LIBRARY_PATH first). A missing entry point leaves its slot null without a word.
+ * (LD_LIBRARY_PATH first). On Windows libVELTA.dll loads "libkvzubr.dll" (LoadLibrary and
+ * GetProcAddress), found first in the program's directory. A missing entry point leaves its
+ * slot null without a word.
  *
  * If the driver cannot be loaded, this prints on standard output
  * `../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered` and ends the
