@@ -58,7 +58,7 @@ def declarations():
     found = {}
     for header in HEADERS:
         text = re.sub(r"/\*.*?\*/", "", (SOURCE / header).read_text(), flags=re.S)
-        for result, name, args in re.findall(r"(?:KV|TQ)_API\s+([\w ]+?)\s*\b(\w+)\(([^)]*)\);", text):
+        for result, name, args in re.findall(r"(?:KV|TQ|KVSIM)_API\s+([\w ]+?)\s*\b(\w+)\(([^)]*)\);", text):
             params = [re.sub(r"\s*\b\w+$", "", a.strip()) for a in args.split(",")]  # drops the names
             found[name] = (result, [p for p in params if p])
     return found
