@@ -333,9 +333,9 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
  *        write; then the address acknowledge (not examined) and the data are read back.
  *
  * With #I2C_OPT_FAST_BYTES every byte is acknowledged, the last one included. **No
- * acknowledge is examined and the number of data bytes that arrived is not checked**: a
- * missing device reads as whatever the released line gives (0xFF with pull-ups). Called
- * directly it does not purge.
+ * acknowledge is examined**: a missing device reads as whatever the released line gives (0xFF
+ * with pull-ups). Fewer answer bytes than asked is #STATUS_IO_FAILURE. Called directly it does
+ * not purge.
  * @param[in] handle An initialised channel.
  * @param[in] deviceAddress **7-bit** address, 0 to 127.
  * @param[in] sizeToTransfer Bytes, or bits with #I2C_OPT_FAST_BITS.
@@ -351,6 +351,8 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
  *         127, or both fast-mode bits are set; nothing sent, not reported.
  * @retval STATUS_NO_RESOURCES no memory for the stream, or its length does not fit 32 bits;
  *         nothing sent.
+ * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds, or fewer data
+ *         bytes came back than asked; @p buffer then holds only those that came.
  * @return Otherwise the channel layer's status.
  */
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
