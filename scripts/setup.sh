@@ -14,6 +14,8 @@ packages=(
   python3-pytest python3-setuptools python3-wheel python3-pip
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
+# clang and its runtime libraries for libFuzzer (fuzz/run.sh)
+[ "${KV_SETUP_FUZZ:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -61,6 +61,12 @@ typedef void *KV_HANDLE;
  * channel-layer operation ignores it.
  */
 typedef enum BusProtocol { PROTOCOL_SPI = 0, PROTOCOL_I2C = 1 } BusProtocol;
+
+/**
+ * @brief Stops the compilation of an application whose packing gives a record another size
+ *        than the driver and libVELTA use (works in C89 and C++).
+ */
+#define KV_CHECK_RECORD_SIZE(record, size) typedef char kv_record_size_check_##record[(sizeof(record) == (size)) ? 1 : -1]
 /** @var PROTOCOL_SPI
  *  @brief Called for an SPI channel. */
 /** @var PROTOCOL_I2C
@@ -98,6 +104,9 @@ typedef struct DeviceListEntry_t {
     /** Handle slot as the driver reports it; not read by libVELTA. */
     KV_HANDLE OpenHandle;
 } DeviceListEntry;
+/** @cond */
+KV_CHECK_RECORD_SIZE(DeviceListEntry, 96 + sizeof(KV_HANDLE)); /* 100 bytes in 32-bit builds, 104 in 64-bit */
+/** @endcond */
 
 /**
  * @brief Driver slot 0, `KV_GetLibraryVersion`: never called by libVELTA.

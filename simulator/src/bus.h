@@ -14,12 +14,11 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "saved_bytes.h"
 
 namespace kvsim {
 
 using Picos = std::uint64_t;  // virtual time in picoseconds
-using Json = nlohmann::json;
 
 // The engine's drive of the eight low pins.
 struct LowPinDrive {
@@ -48,12 +47,23 @@ public:
     virtual bool get(const std::string &key, std::vector<std::uint8_t> &out) const;
     virtual bool put(const std::string &key, const std::uint8_t *data, std::size_t length);
     virtual bool set(const std::string &key, double value);
-    // State kept between processes (memory contents, registers); empty for none.
-    virtual Json save_state() const { return Json(); }
-    virtual void load_state(const Json &) {}
+    // State kept between processes: the fields the device keeps (memory contents, registers),
+    // one member each in its entry of the state file. load_state and merge_state throw
+    // std::runtime_error for an entry of the wrong shape.
+    void load_state(const Json &entry);
+    Json save_state() const;
+    // Patches the bytes changed since the last load or save into the entry the file holds now.
+    void merge_state(Json &entry) const;
+    bool has_changes() const;
+    void forget_changes();
+
+protected:
+    // A field kept in the state file; it lives as long as the device.
+    void keep(SavedBytes &field) { kept_.push_back(&field); }
 
 private:
     std::string name_;
+    std::vector<SavedBytes *> kept_;
 };
 
 class Bus {
@@ -78,15 +88,6 @@ public:
     virtual void attach(const Json &device) = 0;
     virtual Device *find(const std::string &name) = 0;
     virtual std::vector<Device *> devices() = 0;
-};
-
-// Bus kinds by configuration name ("spi", "i2c"). The factory receives the channel object.
-using BusFactory = std::function<std::unique_ptr<Bus>(const Json &channel)>;
-void register_bus(const std::string &kind, BusFactory factory);
-std::unique_ptr<Bus> make_bus(const std::string &kind, const Json &channel);  // throws if unknown
-
-struct BusRegistrar {
-    BusRegistrar(const std::string &kind, BusFactory factory) { register_bus(kind, std::move(factory)); }
 };
 
 }  // namespace kvsim

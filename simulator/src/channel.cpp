@@ -30,13 +30,15 @@ void Channel::follow_wall_clock() {
     engine_->wires().advance_to(opened_at_virtual_ + ps);
 }
 
-void Channel::write(const std::uint8_t *bytes, std::size_t count) {
+std::size_t Channel::write(const std::uint8_t *bytes, std::size_t count) {
+    if (engine_ && bit_mode_ == kEngineMode) {
+        follow_wall_clock();
+        count = engine_->feed(bytes, count);
+    }
     if (log_.size() + count > kLogLimit && log_.size() > kLogLimit / 2)
         log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(log_.size() / 2));
     log_.insert(log_.end(), bytes, bytes + count);
-    if (!engine_ || bit_mode_ != kEngineMode) return;
-    follow_wall_clock();
-    engine_->feed(bytes, count);
+    return count;
 }
 
 void Channel::purge(bool receive, bool transmit) {

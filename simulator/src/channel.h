@@ -37,8 +37,9 @@ public:
     void close();
     bool is_open() const { return open_; }
 
-    // Logs the bytes and, in engine mode, executes them.
-    void write(const std::uint8_t *bytes, std::size_t count);
+    // In engine mode executes the bytes; logs those taken and returns their count, fewer than
+    // `count` when the engine stalled on a full answer queue.
+    std::size_t write(const std::uint8_t *bytes, std::size_t count);
     std::size_t read(std::uint8_t *out, std::size_t count) { return answers_.pop(out, count); }
     std::size_t pending() const { return answers_.size(); }
     ByteQueue &answers() { return answers_; }

@@ -1,78 +1,95 @@
 #include "device_config.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <stdexcept>
 
 namespace kvsim {
 
-std::uint64_t config_uint(const Json &config, const std::string &key, std::uint64_t fallback, std::uint64_t low,
-                          std::uint64_t high) {
-    auto it = config.find(key);
-    if (it == config.end()) return fallback;
-    bool negative = it->is_number_integer() && !it->is_number_unsigned() && it->get<long long>() < 0;
-    if (!it->is_number_integer() || negative)
-        throw std::runtime_error("\"" + key + "\" must be a non-negative integer");
-    std::uint64_t value = it->get<std::uint64_t>();
-    if (value < low || value > high)
-        throw std::runtime_error("\"" + key + "\" must lie between " + std::to_string(low) + " and " +
-                                 std::to_string(high));
-    return value;
+DeviceConfig::DeviceConfig(const Json &object) : object_(object) {
+    if (!object.is_object()) throw ConfigFault("", "expected an object");
 }
 
-bool config_bool(const Json &config, const std::string &key, bool fallback) {
-    auto it = config.find(key);
-    if (it == config.end()) return fallback;
-    if (!it->is_boolean()) throw std::runtime_error("\"" + key + "\" must be true or false");
-    return it->get<bool>();
+const Json *DeviceConfig::find(const std::string &key) const {
+    read_.insert(key);
+    auto it = object_.find(key);
+    return it == object_.end() ? nullptr : &*it;
 }
 
-std::string to_hex(const std::uint8_t *data, std::size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(digits[data[i] >> 4]);
-        text.push_back(digits[data[i] & 15]);
+void DeviceConfig::check_all_read() const {
+    for (auto it = object_.begin(); it != object_.end(); ++it)
+        if (!read_.count(it.key())) throw ConfigFault(it.key(), "unknown key");
+}
+
+bool json_uint(const Json &value, std::uint64_t *out) {
+    if (value.is_number_integer()) {
+        if (!value.is_number_unsigned() && value.get<std::int64_t>() < 0) return false;
+        *out = value.get<std::uint64_t>();
+        return true;
     }
-    return text;
-}
-
-bool from_hex(const std::string &text, std::vector<std::uint8_t> &out) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() % 2) return false;
-    out.clear();
-    out.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = nibble(text[i]), low = nibble(text[i + 1]);
-        if (high < 0 || low < 0) return false;
-        out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    if (!value.is_string()) return false;
+    const std::string &text = value.get_ref<const std::string &>();
+    if (text.size() < 3 || text.size() > 18 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+    std::uint64_t result = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        result = result << 4 | static_cast<unsigned>(digit);
     }
+    *out = result;
     return true;
+}
+
+std::uint64_t config_uint(const DeviceConfig &config, const std::string &key, std::uint64_t fallback,
+                          std::uint64_t low, std::uint64_t high) {
+    const Json *value = config.find(key);
+    if (!value) return fallback;
+    std::uint64_t result = 0;
+    if (!json_uint(*value, &result)) throw ConfigFault(key, "expected a non-negative integer or a \"0x...\" text");
+    if (result < low || result > high)
+        throw ConfigFault(key, "must lie between " + std::to_string(low) + " and " + std::to_string(high));
+    return result;
+}
+
+double config_number(const DeviceConfig &config, const std::string &key, double fallback, double low, double high) {
+    const Json *value = config.find(key);
+    if (!value) return fallback;
+    if (!value->is_number()) throw ConfigFault(key, "expected a number");
+    const double result = value->get<double>();
+    if (!(result >= low && result <= high)) {
+        char range[96];
+        std::snprintf(range, sizeof range, "must lie between %g and %g", low, high);
+        throw ConfigFault(key, range);
+    }
+    return result;
+}
+
+bool config_bool(const DeviceConfig &config, const std::string &key, bool fallback) {
+    const Json *value = config.find(key);
+    if (!value) return fallback;
+    if (!value->is_boolean()) throw ConfigFault(key, "expected true or false");
+    return value->get<bool>();
+}
+
+std::string config_text(const DeviceConfig &config, const std::string &key, const std::string &fallback) {
+    const Json *value = config.find(key);
+    if (!value) return fallback;
+    if (!value->is_string()) throw ConfigFault(key, "expected a text");
+    return value->get<std::string>();
 }
 
 bool MemoryArray::get(const std::string &key, std::vector<std::uint8_t> &out) const {
     if (key != "memory") return false;
-    out = bytes_;
+    out = bytes();
     return true;
 }
 
 bool MemoryArray::put(const std::string &key, const std::uint8_t *data, std::size_t length) {
-    if (key != "memory" || length > bytes_.size()) return false;
-    std::copy(data, data + length, bytes_.begin());
+    if (key != "memory" || length > size()) return false;
+    write(0, data, length);
     return true;
-}
-
-Json MemoryArray::save_state() const { return Json{{"memory", to_hex(bytes_.data(), bytes_.size())}}; }
-
-void MemoryArray::load_state(const Json &state) {
-    if (!state.is_object() || !state.contains("memory") || !state["memory"].is_string()) return;
-    std::vector<std::uint8_t> bytes;
-    if (from_hex(state["memory"].get<std::string>(), bytes) && bytes.size() == bytes_.size()) bytes_ = std::move(bytes);
 }
 
 }  // namespace kvsim

@@ -156,10 +156,10 @@ KV_API KV_STATUS KV_Read(KV_HANDLE handle, void *buffer, uint32_t count, uint32_
 KV_API KV_STATUS KV_Write(KV_HANDLE handle, void *buffer, uint32_t count, uint32_t *countWritten) {
     return with_channel(KVSIM_Write, handle, [&](Channel &c, const kvsim::CallFault &fault) -> KV_STATUS {
         if (!countWritten || (!buffer && count)) return KVSIM_STATUS_BAD_ARGUMENT;
-        const uint32_t accepted = fault.limited ? std::min(count, fault.limit) : count;
-        c.write(static_cast<const uint8_t *>(buffer), accepted);
-        *countWritten = accepted;
-        return STATUS_SUCCESS;
+        const uint32_t offered = fault.limited ? std::min(count, fault.limit) : count;
+        *countWritten = static_cast<uint32_t>(c.write(static_cast<const uint8_t *>(buffer), offered));
+        // A stalled engine makes a real write time out with part of the data sent.
+        return *countWritten < offered ? KVSIM_STATUS_QUEUE_FULL : STATUS_SUCCESS;
     });
 }
 

@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint32_t kFastBaseHz = 30000000;
 constexpr std::uint32_t kSlowBaseHz = 6000000;
-constexpr std::size_t kMaxData = 65536;
 constexpr std::uint8_t kUnknownAnswer = 0xFA;
 
 // Opcode bits of the shift commands.
@@ -60,7 +59,6 @@ Engine::Engine(bool full_speed, Bus &bus, ByteQueue &answers)
       bus_(bus),
       answers_(answers),
       wires_(bus) {
-    data_.reserve(kMaxData);
     reset();
 }
 
@@ -86,9 +84,24 @@ Picos Engine::half_period() const {
     return (picos_per_period_times_base + base) / (2 * base);
 }
 
-void Engine::feed(const std::uint8_t *bytes, std::size_t count) {
+bool Engine::answer_fits(std::uint8_t byte) const {
+    std::size_t answer = 0;
+    if (phase_ == Phase::Opcode) {
+        const int arguments = argument_counts_[byte];
+        if (arguments < 0) answer = echo_ ? 2 : 0;
+        if (byte == 0x81 || byte == 0x83) answer = 1;
+    } else if (phase_ == Phase::Arguments && have_args_ + 1 == need_args_ && is_shift(opcode_) &&
+               (opcode_ & kDataIn)) {
+        const std::uint8_t high = need_args_ == 2 ? byte : args_[1];
+        answer = (opcode_ & kBitMode) ? 1 : (args_[0] | (std::size_t(high) << 8)) + 1;
+    }
+    return answers_.size() + answer <= kAnswerCapacity;
+}
+
+std::size_t Engine::feed(const std::uint8_t *bytes, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
+        if (phase_ != Phase::Data && !answer_fits(bytes[i])) return i;
         switch (phase_) {
         case Phase::Opcode:
             begin(bytes[i++]);
@@ -113,6 +126,7 @@ void Engine::feed(const std::uint8_t *bytes, std::size_t count) {
         }
         }
     }
+    return count;
 }
 
 void Engine::begin(std::uint8_t opcode) {

@@ -13,13 +13,18 @@
 
 namespace kvsim {
 
+// The answer queue's capacity. A command whose answer would not fit stalls the engine: it is
+// not taken (nor anything after it) until the host has read enough.
+constexpr std::size_t kAnswerCapacity = std::size_t{1} << 20;
+
 class Engine {
 public:
     // `full_speed` engines (device type 4) lack the clock, three-phase and drive-only-zero
     // commands of the high-speed ones.
     Engine(bool full_speed, Bus &bus, ByteQueue &answers);
 
-    void feed(const std::uint8_t *bytes, std::size_t count);
+    // Returns how many bytes were taken: fewer than `count` when the engine stalled.
+    std::size_t feed(const std::uint8_t *bytes, std::size_t count);
     // Power-on state: pins released, loopback and three-phase off, divisor 0, divide-by-5 on.
     void reset();
     // Forgets a command whose bytes have not all arrived.
@@ -40,6 +45,8 @@ private:
     enum class Phase : std::uint8_t { Opcode, Arguments, Data };
 
     void begin(std::uint8_t opcode);
+    // Whether the answer of the command that `byte` would complete fits in the queue.
+    bool answer_fits(std::uint8_t byte) const;
     void arguments_complete(const std::uint8_t *rest, std::size_t available, std::size_t *used);
     void execute();
     void unknown(std::uint8_t opcode);

@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <stdexcept>
 
 #include "config.h"
 #include "fault_env.h"
@@ -38,15 +37,13 @@ bool Simulator::load_text(const std::string &text, const std::string &source) {
 }
 
 bool Simulator::load_file(const std::string &path) {
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "kvzubr-sim: configuration %s: cannot be read: %s\n", path.c_str(), std::strerror(errno));
+    std::string text, fault = "cannot be read: no such file";
+    if (read_small_file(path, kMaxConfigSize, &text, &fault) != FileRead::Read) {
+        std::fprintf(stderr, "kvzubr-sim: configuration %s: %s\n", path.c_str(), fault.c_str());
         install({}, true);
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return load_text(text.str(), "configuration " + path);
+    return load_text(text, "configuration " + path);
 }
 
 bool Simulator::load_from_environment() {
@@ -160,68 +157,95 @@ void Simulator::clear_faults() {
 
 namespace {
 
-std::string device_key(const ChannelInfo &info, const Device &device) {
-    return info.bridge_serial + '\n' + std::to_string(info.position_in_bridge) + '\n' + device.name();
+std::string entry_name(const ChannelInfo &info, const Device &device) {
+    return info.bridge_serial + "/" + std::to_string(info.position_in_bridge) + "/" + device.name();
+}
+
+// The entry of a device in the state file, keyed by bridge serial, channel position within the
+// bridge and device name; null when absent, or when `create` made the objects leading to it.
+Json *state_entry(Json &state, const ChannelInfo &info, const Device &device, bool create) {
+    Json *at = &state;
+    for (const std::string &key : {info.bridge_serial, std::to_string(info.position_in_bridge), device.name()}) {
+        if (!at->is_object()) throw std::runtime_error("expected an object on the way to it");
+        auto it = at->find(key);
+        if (it == at->end()) {
+            if (!create) return nullptr;
+            it = at->emplace(key, key == device.name() ? Json() : Json::object()).first;
+        }
+        at = &*it;
+    }
+    return at;
+}
+
+void warn_entry(const std::string &path, const std::string &entry, const std::string &what) {
+    std::fprintf(stderr,
+                 "kvzubr-sim: state file %s: entry %s has the wrong shape (%s); the device starts in factory state "
+                 "and its state is not saved\n",
+                 path.c_str(), entry.c_str(), what.c_str());
 }
 
 }  // namespace
 
-// State is keyed by bridge serial, channel position within the bridge and device name.
+// The file is read once when a configuration loads; a save reads it again only when there
+// is something to write.
 void Simulator::load_state() {
-    baseline_.clear();
-    const std::string path = state_file_path();
-    if (path.empty()) return;
-    const Json state = read_state_file(path, true);
+    state_path_ = state_file_path();
+    state_usable_ = !state_path_.empty();
+    unsaved_.clear();
+    Json state = Json::object();
+    std::string fault;
+    if (state_usable_ && !read_state_file(state_path_, &state, &fault)) {
+        std::fprintf(stderr,
+                     "kvzubr-sim: state file %s is unreadable (%s); devices start in factory state and nothing is saved to it\n",
+                     state_path_.c_str(), fault.c_str());
+        state_usable_ = false;
+    }
     for (auto &c : channels_) {
-        const auto &info = c->info();
-        auto bridge = state.find(info.bridge_serial);
-        const bool has_bridge = bridge != state.end() && bridge->is_object();
-        auto channel = has_bridge ? bridge->find(std::to_string(info.position_in_bridge)) : state.end();
-        const bool has_channel = has_bridge && channel != bridge->end() && channel->is_object();
         for (Device *device : c->bus().devices()) {
-            auto saved = has_channel ? channel->find(device->name()) : state.end();
-            if (has_channel && saved != channel->end()) {
-                try {
-                    device->load_state(*saved);
-                } catch (const std::exception &e) {
-                    std::fprintf(stderr, "kvzubr-sim: state of device %s ignored: %s\n", device->name().c_str(),
-                                 e.what());
-                }
+            try {
+                if (const Json *entry = state_entry(state, c->info(), *device, false)) device->load_state(*entry);
+            } catch (const std::exception &e) {
+                warn_entry(state_path_, entry_name(c->info(), *device), e.what());
+                unsaved_.insert(device);
             }
-            baseline_[device_key(info, *device)] = device->save_state();
+            device->forget_changes();
         }
     }
 }
 
+// Read-merge-write under the lock: the file's current content, with only the bytes this
+// process changed patched in, replaces the file.
 bool Simulator::save_state() {
-    const std::string path = state_file_path();
-    if (path.empty()) return true;
-    try {
-        Json state = read_state_file(path, false);
-        std::map<std::string, Json> changed;
-        for (auto &c : channels_) {
-            const auto &info = c->info();
-            for (Device *device : c->bus().devices()) {
-                Json saved = device->save_state();
-                const std::string key = device_key(info, *device);
-                if (saved.is_null() || saved == baseline_[key]) continue;
-                Json &bridge = state[info.bridge_serial];
-                if (!bridge.is_object()) bridge = Json::object();
-                Json &channel = bridge[std::to_string(info.position_in_bridge)];
-                if (!channel.is_object()) channel = Json::object();
-                channel[device->name()] = saved;
-                changed[key] = std::move(saved);
-            }
-        }
-        if (changed.empty()) return true;
-        if (write_state_file(path, state)) {
-            for (auto &entry : changed) baseline_[entry.first] = std::move(entry.second);
-            return true;
-        }
-    } catch (const std::exception &) {
+    std::vector<std::pair<const ChannelInfo *, Device *>> changed;
+    for (auto &c : channels_)
+        for (Device *device : c->bus().devices())
+            if (device->has_changes() && !unsaved_.count(device)) changed.emplace_back(&c->info(), device);
+    if (!state_usable_ || changed.empty()) return true;
+    StateLock lock(state_path_);
+    Json state;
+    std::string fault = "cannot be locked";
+    if (!lock.held() || !read_state_file(state_path_, &state, &fault)) {
+        std::fprintf(stderr, "kvzubr-sim: state file %s: %s; changes are not saved\n", state_path_.c_str(),
+                     fault.c_str());
+        return false;
     }
-    std::fprintf(stderr, "kvzubr-sim: state file %s could not be written\n", path.c_str());
-    return false;
+    std::vector<Device *> merged;
+    for (auto &[info, device] : changed) {
+        try {
+            device->merge_state(*state_entry(state, *info, *device, true));
+            merged.push_back(device);
+        } catch (const std::exception &e) {
+            warn_entry(state_path_, entry_name(*info, *device), e.what());
+            unsaved_.insert(device);
+        }
+    }
+    if (merged.empty()) return true;
+    if (!write_state_file(state_path_, state)) {
+        std::fprintf(stderr, "kvzubr-sim: state file %s could not be written\n", state_path_.c_str());
+        return false;
+    }
+    for (Device *device : merged) device->forget_changes();
+    return true;
 }
 
 }  // namespace kvsim

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,8 @@ public:
     void clear_faults();
     unsigned call_count(kvsim_entry entry) const { return calls_[entry]; }
 
-    // Writes the devices whose state changed since it was loaded or last saved; false when the
-    // state file could not be written.
+    // Merges the state of the devices that changed since it was loaded or last saved into the
+    // state file; false when the file could not be read, locked or written.
     bool save_state();
 
 private:
@@ -72,9 +73,9 @@ private:
     unsigned calls_[KVSIM_ENTRY_COUNT] = {};
     std::vector<Planned> planned_[KVSIM_ENTRY_COUNT];
     unsigned traces_opened_ = 0;
-    // Each device's state as last loaded or saved, so a process never writes back state it did
-    // not change over what another process saved meanwhile.
-    std::map<std::string, Json> baseline_;
+    std::string state_path_;
+    bool state_usable_ = false;       // the state file was readable when the configuration loaded
+    std::set<const Device *> unsaved_;  // devices whose entry had the wrong shape
 };
 
 }  // namespace kvsim

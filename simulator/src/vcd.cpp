@@ -7,6 +7,12 @@
 namespace kvsim {
 
 namespace {
+// One time unit of the file. Every change on the wires lies at least half a clock period (16.7 ns
+// at the fastest clock) after the one before, so 10 ns keeps every change apart, and viewers that
+// expand a trace into samples (sigrok, PulseView) make 10^8 of them per second of a run, not
+// 10^12 as at 1 ps.
+constexpr Picos kTimeUnit = 10000;
+
 // Identifiers of the sixteen signals: low pins 0..7, then high pins 0..7.
 char signal_id(int signal) { return static_cast<char>('!' + signal); }
 
@@ -27,7 +33,7 @@ VcdWriter::VcdWriter(const std::string &path, const std::array<std::string, 8> &
     : path_(path), file_(std::fopen(path.c_str(), "w")) {
     if (!file_) throw std::runtime_error("cannot create trace file " + path + ": " + std::strerror(errno));
     std::FILE *f = file_.get();
-    std::fputs("$version kvzubr simulated bridge $end\n$timescale 1ps $end\n$scope module engine $end\n", f);
+    std::fputs("$version kvzubr simulated bridge $end\n$timescale 10ns $end\n$scope module engine $end\n", f);
     for (int pin = 0; pin < 8; ++pin)
         std::fprintf(f, "$var wire 1 %c %s $end\n", signal_id(pin), vcd_name(low_names[pin]).c_str());
     for (int pin = 0; pin < 8; ++pin) std::fprintf(f, "$var wire 1 %c hpin%d $end\n", signal_id(8 + pin), pin);
@@ -35,9 +41,10 @@ VcdWriter::VcdWriter(const std::string &path, const std::array<std::string, 8> &
 }
 
 void VcdWriter::write_time(Picos t) {
-    if (started_ && t == last_time_) return;
-    std::fprintf(file_.get(), "#%llu\n", static_cast<unsigned long long>(t));
-    last_time_ = t;
+    const Picos units = t / kTimeUnit;
+    if (started_ && units == last_time_) return;
+    std::fprintf(file_.get(), "#%llu\n", static_cast<unsigned long long>(units));
+    last_time_ = units;
 }
 
 void VcdWriter::write_bit(int signal, char value) {

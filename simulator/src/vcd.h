@@ -31,7 +31,7 @@ private:
     std::string path_;
     std::unique_ptr<std::FILE, Closer> file_;
     bool started_ = false;
-    Picos last_time_ = 0;
+    Picos last_time_ = 0;  // in the file's time units
     std::uint8_t low_ = 0, high_ = 0, driven_ = 0;
 };
 

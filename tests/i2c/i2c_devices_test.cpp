@@ -310,7 +310,7 @@ TEST_P(I2cDecoded, TraceOfEepromWriteAndReadDecodes) {
     KV_WriteGPIO(handle_, 0x01, 0x01);  // a later change, so the stop is not the trace's last instant
     ASSERT_EQ(kvsim_trace_stop(0), 0);
 
-    const std::string decoded = run("sigrok-cli -I vcd:downsample=10000 -i '" + path +
+    const std::string decoded = run("sigrok-cli -i '" + path +
                                     "' -P i2c:scl=SCL:sda=SDA -A i2c=start:repeat-start:stop:ack:nack:"
                                     "address-read:address-write:data-read:data-write 2>&1");
     const std::string write = "Start\nWrite\nAddress write: 50\nACK\n";

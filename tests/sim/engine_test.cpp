@@ -88,3 +88,23 @@ TEST_F(EngineChannel, BytesOutsideEngineModeAreLoggedNotExecuted) {
 }
 
 }  // namespace
+
+// Reads of 64 KiB each, never collected: the sixteenth fills the queue, the next stalls on its
+// last command byte, and the rest of the stream is taken once the host has read.
+TEST_F(EngineChannel, AFullAnswerQueueStallsTheWriteWithItsOwnStatus) {
+    Bytes stream;
+    for (int i = 0; i < 20; ++i) stream.insert(stream.end(), {0x20, 0xFF, 0xFF});
+    uint32_t done = 0;
+    EXPECT_EQ(KV_Write(handle, stream.data(), uint32_t(stream.size()), &done), KVSIM_STATUS_QUEUE_FULL);
+    EXPECT_EQ(done, 16u * 3 + 2);
+    EXPECT_EQ(kvsim_pending(0), 16u << 16);
+    EXPECT_EQ(log().size(), done);
+    Bytes some(1u << 16);
+    uint32_t got = 0;
+    ASSERT_EQ(KV_Read(handle, some.data(), uint32_t(some.size()), &got), 0u);
+    const uint32_t taken = done;
+    EXPECT_EQ(KV_Write(handle, stream.data() + taken, uint32_t(stream.size() - taken), &done), KVSIM_STATUS_QUEUE_FULL);
+    EXPECT_EQ(done, 3u);  // the stalled command completes; the next one stalls on its last byte again
+    EXPECT_EQ(kvsim_pending(0), 16u << 16);
+    EXPECT_EQ(log().size(), taken + 3);
+}

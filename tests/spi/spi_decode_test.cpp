@@ -29,10 +29,10 @@ bool decoder_present() {
     return listing.find("\n  spi ") != std::string::npos && listing.find("\n  vcd ") != std::string::npos;
 }
 
-// The trace's timescale is 1 ps; at 1 MHz a bit lasts 1,000,000 ps, so sampling every 100 ns
+// The trace's timescale is 10 ns; at 1 MHz a bit lasts 100 units, so sampling every 100 ns
 // gives ten samples a bit.
 Bytes decoded(const fs::path &trace, const char *line, unsigned mode) {
-    std::string command = "sigrok-cli -I vcd:downsample=100000 -i " + trace.string() +
+    std::string command = "sigrok-cli -I vcd:downsample=10 -i " + trace.string() +
                           " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3:cpol=" + std::to_string(mode >> 1) +
                           ":cpha=" + std::to_string(mode & 1) + " -B spi=" + line + " 2>/dev/null";
     std::string out = run(command);

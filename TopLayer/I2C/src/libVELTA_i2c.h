@@ -89,6 +89,9 @@ typedef struct I2CChannelConfig_t {
     /** Option bits: #I2C_CFG_NO_THREE_PHASE, #I2C_CFG_DRIVE_ZERO_ONLY. */
     uint32_t configOptions;
 } I2CChannelConfig;
+/** @cond */
+KV_CHECK_RECORD_SIZE(I2CChannelConfig, 12);
+/** @endcond */
 
 /** @name Channel management
  *  @{ */

@@ -98,6 +98,9 @@ typedef struct ChannelConfig_t {
      *  value in the high byte. A caller need not set it. */
     uint16_t reserved; /* written by the library: current low-pin state, direction low byte, value high byte */
 } ChannelConfig;
+/** @cond */
+KV_CHECK_RECORD_SIZE(ChannelConfig, 20);
+/** @endcond */
 
 /** @name Channel management
  *  @{ */

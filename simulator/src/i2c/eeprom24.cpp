@@ -16,7 +16,7 @@ constexpr Picos kPicosPerMicro = 1000000;
 
 class Eeprom24 : public I2cDevice {
 public:
-    explicit Eeprom24(const Json &config)
+    explicit Eeprom24(const DeviceConfig &config)
         : size_(config_uint(config, "size", 32768, 0, 65536)),
           page_size_(config_uint(config, "page_size", 64, 0, 65536)),
           write_cycle_(config_uint(config, "write_cycle_us", 5000, 0, 10000000) * kPicosPerMicro),
@@ -25,6 +25,7 @@ public:
         if (size_ == 0 || page_size_ == 0 || page_size_ > size_)
             throw std::runtime_error("eeprom24 needs 0 < page_size <= size");
         set_address(config_address(config, 0x50));
+        keep(memory_);
     }
 
     void start(Picos, bool repeated) override {
@@ -72,8 +73,6 @@ public:
         write_cycle_ = static_cast<Picos>(value * kPicosPerMicro);
         return true;
     }
-    Json save_state() const override { return memory_.save_state(); }
-    void load_state(const Json &state) override { memory_.load_state(state); }
 
 private:
     void drop_transaction() {
@@ -87,7 +86,7 @@ private:
         std::uint64_t offset = pointer_ % page_size_;
         for (std::uint8_t value : pending_) {
             const std::uint64_t at = page + offset;
-            if (at < size_) memory_[at] = value;
+            if (at < size_) memory_.write(at, value);
             offset = (offset + 1) % page_size_;
         }
         pointer_ = (page + offset) % size_;
@@ -106,7 +105,7 @@ private:
     Picos busy_until_ = 0;
 };
 
-I2cDeviceRegistrar eeprom24("eeprom24", [](const Json &config) {
+const I2cDeviceRegistrar eeprom24("eeprom24", [](const DeviceConfig &config) {
     return std::unique_ptr<I2cDevice>(new Eeprom24(config));
 });
 

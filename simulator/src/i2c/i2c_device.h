@@ -4,12 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
 
-#include "bus.h"
-#include "device_config.h"
+#include "../registry.h"
 
 namespace kvsim {
 
@@ -39,18 +35,11 @@ private:
 
 // Device kinds by configuration name ("eeprom24", "i2c-register", "i2c-test"). The factory
 // gets the device's configuration object and throws std::runtime_error on a malformed one.
-using I2cDeviceFactory = std::function<std::unique_ptr<I2cDevice>(const Json &config)>;
-void register_i2c_device(const std::string &kind, I2cDeviceFactory factory);
-std::unique_ptr<I2cDevice> make_i2c_device(const std::string &kind, const Json &config);
+using I2cDeviceKinds = Registry<I2cDevice, DeviceConfig>;
+I2cDeviceKinds &i2c_device_kinds();
+using I2cDeviceRegistrar = Registrar<I2cDevice, DeviceConfig, i2c_device_kinds>;
 
-struct I2cDeviceRegistrar {
-    I2cDeviceRegistrar(const std::string &kind, I2cDeviceFactory factory) {
-        register_i2c_device(kind, std::move(factory));
-    }
-};
-
-// Helpers for device configuration objects.
 // The 7-bit "address" of a device (default when absent); throws when out of range.
-std::uint8_t config_address(const Json &config, std::uint8_t fallback);
+std::uint8_t config_address(const DeviceConfig &config, std::uint8_t fallback);
 
 }  // namespace kvsim

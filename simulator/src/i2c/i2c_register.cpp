@@ -13,10 +13,11 @@ namespace {
 
 class I2cRegister : public I2cDevice {
 public:
-    explicit I2cRegister(const Json &config) : registers_(config_uint(config, "register_count", 4, 0, 256), 0) {
-        if (registers_.empty()) throw std::runtime_error("i2c-register needs at least one register");
+    explicit I2cRegister(const DeviceConfig &config)
+        : count_(config_uint(config, "register_count", 4, 1, 256)), bytes_("registers", 2 * count_, 0) {
         set_address(config_address(config, 0x48));
-        if (config.contains("temperature_c")) set_temperature(config["temperature_c"].get<double>());
+        set_temperature(config_number(config, "temperature_c", 0.0, -127.99, 127.99));
+        keep(bytes_);
     }
 
     bool select(Picos, bool read) override {
@@ -26,38 +27,26 @@ public:
     }
     bool write_byte(Picos, std::uint8_t value) override {
         if (!pointer_written_) {
-            if (value >= registers_.size()) return false;
+            if (value >= count_) return false;
             pointer_ = value;
             pointer_written_ = true;
             return true;
         }
         if (pointer_ == 0) return false;
-        std::uint16_t &reg = registers_[pointer_];
-        reg = byte_index_ % 2 == 0 ? static_cast<std::uint16_t>((reg & 0x00FF) | value << 8)
-                                   : static_cast<std::uint16_t>((reg & 0xFF00) | value);
+        bytes_.write(2 * pointer_ + byte_index_ % 2, value);
         ++byte_index_;
         return true;
     }
-    std::uint8_t read_byte(Picos) override {
-        const std::uint16_t reg = registers_[pointer_];
-        const std::uint8_t value = byte_index_ % 2 == 0 ? reg >> 8 : reg & 0xFF;
-        ++byte_index_;
-        return value;
-    }
+    std::uint8_t read_byte(Picos) override { return bytes_[2 * pointer_ + byte_index_++ % 2]; }
 
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
         if (key != "registers") return false;
-        out.clear();
-        for (std::uint16_t reg : registers_) {
-            out.push_back(static_cast<std::uint8_t>(reg >> 8));
-            out.push_back(static_cast<std::uint8_t>(reg & 0xFF));
-        }
+        out = bytes_.bytes();
         return true;
     }
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
-        if (key != "registers" || length % 2 || length / 2 > registers_.size()) return false;
-        for (std::size_t i = 0; i < length / 2; ++i)
-            registers_[i] = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+        if (key != "registers" || length % 2 || length > bytes_.size()) return false;
+        bytes_.write(0, data, length);
         return true;
     }
     bool set(const std::string &key, double value) override {
@@ -65,31 +54,22 @@ public:
         set_temperature(value);
         return true;
     }
-    Json save_state() const override {
-        std::vector<std::uint8_t> bytes;
-        get("registers", bytes);
-        return Json{{"registers", to_hex(bytes.data(), bytes.size())}};
-    }
-    void load_state(const Json &state) override {
-        std::vector<std::uint8_t> bytes;
-        if (!state.is_object() || !state.contains("registers") || !state["registers"].is_string()) return;
-        if (from_hex(state["registers"].get<std::string>(), bytes) && bytes.size() == registers_.size() * 2)
-            put("registers", bytes.data(), bytes.size());
-    }
 
 private:
     void set_temperature(double celsius) {
         const long raw = std::lround(celsius * 256.0);
-        registers_[0] = static_cast<std::uint16_t>(raw & 0xFFFF);
+        bytes_.write(0, static_cast<std::uint8_t>(raw >> 8 & 0xFF));
+        bytes_.write(1, static_cast<std::uint8_t>(raw & 0xFF));
     }
 
-    std::vector<std::uint16_t> registers_;
+    std::size_t count_;
+    SavedBytes bytes_;  // the registers, high byte first
     std::uint8_t pointer_ = 0;
     bool pointer_written_ = false;
     unsigned byte_index_ = 0;
 };
 
-I2cDeviceRegistrar i2c_register("i2c-register", [](const Json &config) {
+const I2cDeviceRegistrar i2c_register("i2c-register", [](const DeviceConfig &config) {
     return std::unique_ptr<I2cDevice>(new I2cRegister(config));
 });
 

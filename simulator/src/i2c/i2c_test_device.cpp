@@ -16,7 +16,7 @@ namespace {
 
 class I2cTestDevice : public I2cDevice {
 public:
-    explicit I2cTestDevice(const Json &config)
+    explicit I2cTestDevice(const DeviceConfig &config)
         : ack_bytes_(config_uint(config, "ack_bytes", std::numeric_limits<std::uint32_t>::max(), 0,
                                  std::numeric_limits<std::uint32_t>::max())) {
         set_address(config_address(config, 0x3C));
@@ -84,7 +84,7 @@ private:
     std::string events_;
 };
 
-I2cDeviceRegistrar i2c_test("i2c-test", [](const Json &config) {
+const I2cDeviceRegistrar i2c_test("i2c-test", [](const DeviceConfig &config) {
     return std::unique_ptr<I2cDevice>(new I2cTestDevice(config));
 });
 

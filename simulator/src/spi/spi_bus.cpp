@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "../device_config.h"
 
 namespace kvsim {
 
@@ -25,17 +24,14 @@ bool same_drive(const LowPinDrive &a, const LowPinDrive &b) {
     return a.value == b.value && a.direction == b.direction && a.zero_only == b.zero_only;
 }
 
-std::unique_ptr<Bus> make_spi_bus(const Json &channel) {
-    auto bus = std::make_unique<SpiBus>();
-    auto devices = channel.find("devices");
-    if (devices != channel.end())
-        for (const Json &device : *devices) bus->attach(device);
-    return bus;
-}
-
-BusRegistrar spi_bus_kind("spi", make_spi_bus);
+const BusRegistrar spi_bus_kind("spi", [](const Json &) { return std::make_unique<SpiBus>(); });
 
 }  // namespace
+
+SpiDeviceKinds &spi_device_kinds() {
+    static SpiDeviceKinds kinds("SPI device");
+    return kinds;
+}
 
 std::uint8_t SpiBus::levels_from(const LowPinDrive &drive) const {
     std::uint8_t pulled_high = 0;
@@ -185,38 +181,30 @@ std::string SpiBus::pin_name(int pin) const {
     return (pin >= 0 && pin < 8) ? names[pin] : "";
 }
 
-void SpiBus::attach(const Json &config) {
-    if (!config.is_object()) throw std::runtime_error("an SPI device must be a JSON object");
-    auto kind = config.find("kind");
-    if (kind == config.end() || !kind->is_string()) throw std::runtime_error("an SPI device needs a \"kind\"");
+void SpiBus::attach(const Json &object) {
+    const DeviceConfig config(object);
+    std::unique_ptr<SpiDevice> device = make_device(spi_device_kinds(), config);
     int cs = static_cast<int>(config_uint(config, "cs", kFirstCsPin, kFirstCsPin, kLastCsPin));
     unsigned mode = static_cast<unsigned>(config_uint(config, "mode", 0, 0, 3));
     bool active_low = config_bool(config, "active_low", true);
-    // Serial memories and the Torqa sensor take modes 0 and 3 alike; the test device keeps to
-    // the mode it is given.
     bool either = mode == 0 || mode == 3;
-    bool takes_both = kind->get<std::string>() == "spi-memory" || kind->get<std::string>() == "torqa";
-    bool modes_0_and_3 = config_bool(config, "modes_0_and_3", either && takes_both);
-    std::unique_ptr<SpiDevice> device = make_spi_device(kind->get<std::string>(), config);
-    auto name = config.find("name");
-    if (name != config.end() && !name->is_string()) throw std::runtime_error("\"name\" must be a string");
-    device->set_name(name != config.end() ? name->get<std::string>() : kind->get<std::string>());
+    bool modes_0_and_3 = config_bool(config, "modes_0_and_3", either && device->takes_modes_0_and_3());
+    config.check_all_read();
     attach(std::move(device), cs, mode, active_low, modes_0_and_3);
 }
 
 void SpiBus::attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low,
                     bool modes_0_and_3) {
-    if (cs_pin < kFirstCsPin || cs_pin > kLastCsPin) throw std::runtime_error("\"cs\" must be a pin from 3 to 7");
-    if (mode > 3) throw std::runtime_error("\"mode\" must lie between 0 and 3");
-    if (modes_0_and_3 && mode != 0 && mode != 3)
-        throw std::runtime_error("\"modes_0_and_3\" needs \"mode\" 0 or 3");
+    if (cs_pin < kFirstCsPin || cs_pin > kLastCsPin) throw ConfigFault("cs", "must be a pin from 3 to 7");
+    if (mode > 3) throw ConfigFault("mode", "must lie between 0 and 3");
+    if (modes_0_and_3 && mode != 0 && mode != 3) throw ConfigFault("modes_0_and_3", "needs \"mode\" 0 or 3");
     if (find(device->name()) != nullptr)
-        throw std::runtime_error("a device named \"" + device->name() + "\" is already on this bus");
+        throw ConfigFault("name", "a device named \"" + device->name() + "\" is already on this bus");
     Slot slot;
     slot.cs_mask = static_cast<std::uint8_t>(1u << cs_pin);
     for (const Slot &other : slots_)
         if (other.cs_mask == slot.cs_mask)
-            throw std::runtime_error("chip-select pin " + std::to_string(cs_pin) + " already has a device");
+            throw ConfigFault("cs", "chip-select pin " + std::to_string(cs_pin) + " already has a device");
     slot.device = std::move(device);
     slot.active_low = active_low;
     slot.cpol = (mode & 2) != 0;

@@ -7,8 +7,8 @@
 // pull-downs. MISO with no device selected therefore reads 0. An engine output on pin 2 wins over
 // any device; several selected devices give the OR of their outputs.
 //
-// A device that takes modes 0 and 3 both (as serial memories do) picks its clock polarity from
-// the clock level at the moment its chip-select becomes active.
+// A device that takes modes 0 and 3 both (SpiDevice::takes_modes_0_and_3) picks its clock
+// polarity from the clock level at the moment its chip-select becomes active.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../bus.h"
-#include "../spi_device.h"
+#include "spi_device.h"
 
 namespace kvsim {
 
@@ -32,7 +31,7 @@ public:
     Device *find(const std::string &name) override;
     std::vector<Device *> devices() override;
 
-    // Attaches an already built device; throws std::runtime_error on a bad placement.
+    // Attaches an already built device; throws ConfigFault on a bad placement.
     void attach(std::unique_ptr<SpiDevice> device, int cs_pin, unsigned mode, bool active_low,
                 bool modes_0_and_3 = false);
 

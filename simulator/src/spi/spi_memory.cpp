@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "../spi_device.h"
 #include "../device_config.h"
+#include "spi_device.h"
 
 namespace kvsim {
 
@@ -38,6 +38,7 @@ constexpr std::uint64_t kSectorSize = 4096;
 constexpr std::uint64_t kBlockSize = 65536;
 constexpr Picos kPicosPerMicro = 1000000;
 constexpr std::uint64_t kMaxSize = 16u << 20;
+constexpr std::uint64_t kMaxPage = 65536;
 constexpr std::uint64_t kMaxMicros = 600000000;
 // A manufacturer byte no maker has: JEDEC codes have odd parity, 0x5A has even.
 constexpr std::uint32_t kMadeUpManufacturer = 0x5A;
@@ -57,9 +58,9 @@ std::uint32_t default_id(std::uint64_t size) {
 
 class SpiMemory : public SpiDevice {
 public:
-    explicit SpiMemory(const Json &config)
+    explicit SpiMemory(const DeviceConfig &config)
         : size_(config_uint(config, "size", 65536, 1, kMaxSize)),
-          page_size_(config_uint(config, "page_size", 256, 1, size_)),
+          page_size_(config_uint(config, "page_size", 256, 1, std::min<std::uint64_t>(size_, kMaxPage))),
           write_cycle_(micros(config, "write_cycle_us", 1000)),
           sector_erase_(micros(config, "sector_erase_us", 45000)),
           block_erase_(micros(config, "block_erase_us", 150000)),
@@ -71,6 +72,8 @@ public:
         if (size_ % page_size_ != 0) throw std::runtime_error("\"size\" must be a multiple of \"page_size\"");
         const auto id = static_cast<std::uint32_t>(config_uint(config, "jedec_id", default_id(size_), 0, 0xFFFFFF));
         id_ = {static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
+        keep(memory_);
+        keep(status_);
     }
 
     void frame_begin(Picos t) override {
@@ -120,22 +123,24 @@ public:
             erase_block(t, command_ == kSectorErase ? kSectorSize : kBlockSize);
         if ((command_ == kChipErase || command_ == kChipEraseToo) && frame_bytes_ == 1) start_cycle(t, chip_erase_, 0, size_);
         if (command_ == kWriteStatus && frame_bytes_ == 2) {
-            status_ = new_status_ & kWritableStatus;
+            status_.write(0, new_status_ & kWritableStatus);
             write_end_ = t + write_cycle_;
             cycle_running_ = true;
         }
     }
 
+    bool takes_modes_0_and_3() const override { return true; }
+
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override {
         if (key == "status") {
-            out.assign(1, status_);
+            out.assign(1, status_[0]);
             return true;
         }
         return memory_.get(key, out);
     }
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override {
         if (key == "status" && length == 1) {
-            status_ = data[0] & kWritableStatus;
+            status_.write(0, data[0] & kWritableStatus);
             return true;
         }
         return memory_.put(key, data, length);
@@ -152,28 +157,17 @@ public:
         return true;
     }
 
-    // The status register is non-volatile on real parts, so it is kept with the contents.
-    Json save_state() const override {
-        Json state = memory_.save_state();
-        state["status"] = status_;
-        return state;
-    }
-    void load_state(const Json &state) override {
-        memory_.load_state(state);
-        if (state.is_object() && state.contains("status") && state["status"].is_number_unsigned())
-            status_ = state["status"].get<std::uint8_t>() & kWritableStatus;
-    }
 
 private:
     enum class Phase { Command, Address, Dummy, Data, Status, StatusValue, Id, Ignore };
 
-    static Picos micros(const Json &config, const char *key, std::uint64_t fallback) {
+    static Picos micros(const DeviceConfig &config, const char *key, std::uint64_t fallback) {
         return config_uint(config, key, fallback, 0, kMaxMicros) * kPicosPerMicro;
     }
 
     bool busy(Picos t) const { return t < write_end_; }
     std::uint8_t status(Picos t) const {
-        return static_cast<std::uint8_t>(status_ | (busy(t) ? kWriteInProgress : 0) |
+        return static_cast<std::uint8_t>(status_[0] | (busy(t) ? kWriteInProgress : 0) |
                                          (write_enabled_ ? kWriteEnableLatch : 0));
     }
     // The latch drops when a write cycle completes.
@@ -183,7 +177,7 @@ private:
 
     // Block protect n (1..6) guards the upper size / 2^(7-n) bytes, 7 all of them.
     bool is_protected(std::uint64_t from, std::uint64_t to) const {
-        const unsigned level = (status_ >> kBlockProtectShift) & 7u;
+        const unsigned level = (status_[0] >> kBlockProtectShift) & 7u;
         if (level == 0) return false;
         const std::uint64_t guarded_from = level == 7 ? 0 : size_ - (size_ >> (7 - level));
         return to > guarded_from && from < size_;
@@ -240,9 +234,9 @@ private:
         }
         for (std::uint64_t i = 0; i < page_size_; ++i) {
             if (!page_[i].written) continue;
-            std::uint8_t &cell = memory_[page_start + i];
+            const std::uint64_t at = page_start + i;
             // Flash programming only clears bits; an erase sets them again.
-            cell = needs_erase_ ? static_cast<std::uint8_t>(cell & page_[i].value) : page_[i].value;
+            memory_.write(at, needs_erase_ ? static_cast<std::uint8_t>(memory_[at] & page_[i].value) : page_[i].value);
         }
         write_end_ = t + write_cycle_;
         cycle_running_ = true;
@@ -260,7 +254,7 @@ private:
             write_enabled_ = false;
             return;
         }
-        for (std::uint64_t i = from; i < to; ++i) memory_[i] = 0xFF;
+        for (std::uint64_t i = from; i < to; ++i) memory_.write(i, 0xFF);
         write_end_ = t + length;
         cycle_running_ = true;
     }
@@ -283,7 +277,8 @@ private:
     std::array<std::uint8_t, 3> id_{};
     Phase phase_ = Phase::Ignore;
     std::uint8_t command_ = 0;
-    std::uint8_t status_ = 0;
+    // The status register is non-volatile on real parts, so it is kept with the contents.
+    SavedBytes status_{"status", 1, 0, SavedBytes::Form::Numbers};
     std::uint8_t new_status_ = 0;
     std::uint64_t address_ = 0;
     unsigned address_count_ = 0;
@@ -297,7 +292,8 @@ private:
     Picos write_end_ = 0;
 };
 
-SpiDeviceRegistrar memory_kind("spi-memory", [](const Json &config) { return std::make_unique<SpiMemory>(config); });
+const SpiDeviceRegistrar memory_kind("spi-memory",
+                                     [](const DeviceConfig &config) { return std::make_unique<SpiMemory>(config); });
 
 }  // namespace
 

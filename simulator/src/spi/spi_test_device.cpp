@@ -3,7 +3,7 @@
 // last byte is left-aligned (its first bit in bit 7), its unused low bits 0.
 #include <vector>
 
-#include "../spi_device.h"
+#include "spi_device.h"
 
 namespace kvsim {
 
@@ -11,14 +11,14 @@ namespace {
 
 class SpiTestDevice : public SpiDevice {
 public:
-    explicit SpiTestDevice(const Json &config) {
-        auto answers = config.find("answers");
-        if (answers == config.end()) return;
-        if (!answers->is_array()) throw std::runtime_error("\"answers\" must be an array of bytes");
+    explicit SpiTestDevice(const DeviceConfig &config) {
+        const Json *answers = config.find("answers");
+        if (!answers) return;
+        if (!answers->is_array()) throw ConfigFault("answers", "must be an array of bytes");
         for (const Json &a : *answers) {
-            if (!a.is_number_unsigned() || a.get<unsigned>() > 255)
-                throw std::runtime_error("\"answers\" must be an array of bytes");
-            answers_.push_back(static_cast<std::uint8_t>(a.get<unsigned>()));
+            std::uint64_t value = 0;
+            if (!json_uint(a, &value) || value > 255) throw ConfigFault("answers", "must be an array of bytes");
+            answers_.push_back(static_cast<std::uint8_t>(value));
         }
     }
 
@@ -75,7 +75,8 @@ private:
     std::vector<Frame> frames_;
 };
 
-SpiDeviceRegistrar test_kind("spi-test", [](const Json &config) { return std::make_unique<SpiTestDevice>(config); });
+const SpiDeviceRegistrar test_kind("spi-test",
+                                   [](const DeviceConfig &config) { return std::make_unique<SpiTestDevice>(config); });
 
 }  // namespace
 

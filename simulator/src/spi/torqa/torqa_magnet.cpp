@@ -1,4 +1,4 @@
-#include "torqa/torqa_magnet.h"
+#include "torqa_magnet.h"
 
 #include <cmath>
 

@@ -3,10 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 
-#include "bus.h"
+#include "../registry.h"
 
 namespace kvsim {
 
@@ -24,18 +22,15 @@ public:
     // Chip-select went inactive: the frame ends. `bits` (0..7) bits of a last, partial byte
     // arrived, in the low bits of `partial`.
     virtual void frame_end(Picos t, unsigned bits, std::uint8_t partial) = 0;
+    // True for a device that takes modes 0 and 3 alike (as serial memories do): it picks its
+    // clock polarity from the clock level at the moment its chip-select becomes active.
+    virtual bool takes_modes_0_and_3() const { return false; }
 };
 
 // Device kinds by configuration name ("spi-memory", "spi-test", "torqa"). The factory gets the
 // device's configuration object; it throws std::runtime_error on a malformed one.
-using SpiDeviceFactory = std::function<std::unique_ptr<SpiDevice>(const Json &config)>;
-void register_spi_device(const std::string &kind, SpiDeviceFactory factory);
-std::unique_ptr<SpiDevice> make_spi_device(const std::string &kind, const Json &config);
-
-struct SpiDeviceRegistrar {
-    SpiDeviceRegistrar(const std::string &kind, SpiDeviceFactory factory) {
-        register_spi_device(kind, std::move(factory));
-    }
-};
+using SpiDeviceKinds = Registry<SpiDevice, DeviceConfig>;
+SpiDeviceKinds &spi_device_kinds();
+using SpiDeviceRegistrar = Registrar<SpiDevice, DeviceConfig, spi_device_kinds>;
 
 }  // namespace kvsim

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "spi_device.h"
-#include "torqa/torqa_magnet.h"
+#include "../spi_device.h"
+#include "torqa_magnet.h"
 
 namespace kvsim::torqa {
 
@@ -17,18 +17,17 @@ constexpr std::uint16_t kResetCommand = 0xA55A;
 
 class TorqaSensor final : public SpiDevice {
 public:
-    explicit TorqaSensor(const Json &config);
+    explicit TorqaSensor(const DeviceConfig &config);
 
     void frame_begin(Picos t) override;
     std::uint8_t next_out(Picos t) override;
     void byte_in(Picos t, std::uint8_t value) override;
     void frame_end(Picos t, unsigned bits, std::uint8_t partial) override;
+    bool takes_modes_0_and_3() const override { return true; }
 
     bool get(const std::string &key, std::vector<std::uint8_t> &out) const override;
     bool put(const std::string &key, const std::uint8_t *data, std::size_t length) override;
     bool set(const std::string &key, double value) override;
-    Json save_state() const override;
-    void load_state(const Json &state) override;
 
 private:
     enum class Phase { Stream, Reply, Arguments, Silent };
@@ -42,7 +41,7 @@ private:
     void load_sample();
     std::uint16_t reported_angle(std::uint16_t raw) const;
 
-    std::array<std::uint8_t, kRegisterCount> registers_{};
+    SavedBytes registers_{"registers", kRegisterCount, 0, SavedBytes::Form::Numbers};
     Magnet magnet_;
     Field field_ = Field::Normal;
     std::uint16_t last_command_ = 0;

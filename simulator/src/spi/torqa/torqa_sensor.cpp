@@ -1,4 +1,4 @@
-#include "torqa/torqa_sensor.h"
+#include "torqa_sensor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,13 +15,11 @@ constexpr std::uint8_t kReadRegister = 0x40, kWriteRegister = 0x80, kProgramOtp 
 constexpr std::uint8_t kFieldWeakFlag = 0x80, kFieldStrongFlag = 0x40;
 constexpr unsigned kOtpRegister = 9;
 
-double number(const Json &config, const char *key, double fallback) {
-    auto it = config.find(key);
-    if (it == config.end()) return fallback;
-    if (!it->is_number() || !std::isfinite(it->get<double>()))
-        throw std::runtime_error(std::string("torqa: \"") + key + "\" must be a number");
-    return it->get<double>();
-}
+// Ranges of the configuration's settings; beyond them the angle arithmetic loses all precision.
+constexpr double kMaxDegreesPerSecond = 6e6;  // 1e6 turns per minute
+constexpr double kMaxAngle = 1e6;
+constexpr double kMaxNoise = 360.0;
+constexpr double kSeedLimit = 18446744073709551616.0;  // 2^64: seeds convert to 64 bits
 
 bool parse_field(const std::string &name, int *code) {
     static const char *const names[] = {"weak", "normal", "strong"};
@@ -32,26 +30,24 @@ bool parse_field(const std::string &name, int *code) {
 
 }  // namespace
 
-TorqaSensor::TorqaSensor(const Json &config) {
-    if (!config.is_object()) throw std::runtime_error("torqa: configuration must be an object");
+TorqaSensor::TorqaSensor(const DeviceConfig &config) {
+    registers_.set_one_time(kOtpRegister);
+    keep(registers_);
     reset_registers();
-    double speed = number(config, "rpm", 600.0) * 6.0;
-    magnet_.set_speed(number(config, "degrees_per_second", speed), 0);
-    magnet_.set_angle(number(config, "angle_deg", 0.0), 0);
-    double noise = number(config, "noise_deg", 0.01), seed = number(config, "seed", 1.0);
-    if (!set("noise_deg", noise) || !set("seed", seed))
-        throw std::runtime_error("torqa: \"noise_deg\" and \"seed\" must not be negative, \"seed\" below 2^64");
-    auto field = config.find("field");
-    if (field != config.end()) {
-        int code = -1;
-        if (!field->is_string() || !parse_field(field->get<std::string>(), &code))
-            throw std::runtime_error("torqa: \"field\" must be \"weak\", \"normal\" or \"strong\"");
-        field_ = static_cast<Field>(code);
-    }
+    const double rpm = config_number(config, "rpm", 600.0, -kMaxDegreesPerSecond / 6, kMaxDegreesPerSecond / 6);
+    magnet_.set_speed(
+        config_number(config, "degrees_per_second", rpm * 6.0, -kMaxDegreesPerSecond, kMaxDegreesPerSecond), 0);
+    magnet_.set_angle(config_number(config, "angle_deg", 0.0, -kMaxAngle, kMaxAngle), 0);
+    magnet_.set_noise(config_number(config, "noise_deg", 0.01, 0.0, kMaxNoise));
+    magnet_.set_seed(static_cast<std::uint64_t>(config_number(config, "seed", 1.0, 0.0, kSeedLimit - 2048)));
+    const std::string field = config_text(config, "field", "normal");
+    int code = -1;
+    if (!parse_field(field, &code)) throw ConfigFault("field", "must be \"weak\", \"normal\" or \"strong\"");
+    field_ = static_cast<Field>(code);
 }
 
 void TorqaSensor::reset_registers() {
-    std::copy(kResetValues.begin(), kResetValues.end() - 1, registers_.begin());
+    registers_.write(0, kResetValues.data(), kOtpRegister);
 }
 
 void TorqaSensor::frame_begin(Picos t) {
@@ -127,12 +123,12 @@ void TorqaSensor::reply(std::initializer_list<std::uint8_t> bytes) {
 
 void TorqaSensor::execute() {
     if (command_ == kProgramOtp) {
-        if ((arguments_[0] << 8 | arguments_[1]) == kOtpKey) registers_[kOtpRegister] |= arguments_[2];
+        if ((arguments_[0] << 8 | arguments_[1]) == kOtpKey) registers_.write(kOtpRegister, registers_[kOtpRegister] | arguments_[2]);
     } else if (command_ == kCommandWord) {
         last_command_ = static_cast<std::uint16_t>(arguments_[0] << 8 | arguments_[1]);
         if (last_command_ == kResetCommand) reset_registers();
     } else {
-        registers_[command_ - kWriteRegister] = arguments_[0];
+        registers_.write(command_ - kWriteRegister, arguments_[0]);
     }
 }
 
@@ -153,7 +149,7 @@ void TorqaSensor::load_sample() {
 
 bool TorqaSensor::get(const std::string &key, std::vector<std::uint8_t> &out) const {
     if (key == "registers") {
-        out.assign(registers_.begin(), registers_.end());
+        out = registers_.bytes();
     } else if (key == "command") {
         out = {static_cast<std::uint8_t>(last_command_ >> 8), static_cast<std::uint8_t>(last_command_)};
     } else {
@@ -164,12 +160,11 @@ bool TorqaSensor::get(const std::string &key, std::vector<std::uint8_t> &out) co
 
 bool TorqaSensor::put(const std::string &key, const std::uint8_t *data, std::size_t length) {
     if (key != "registers" || length != kRegisterCount || data == nullptr) return false;
-    std::copy(data, data + length, registers_.begin());
+    registers_.write(0, data, length);
     return true;
 }
 
 bool TorqaSensor::set(const std::string &key, double value) {
-    constexpr double kSeedLimit = 18446744073709551616.0;  // 2^64: seeds convert to 64 bits
     if (!std::isfinite(value)) return false;
     if (key == "rpm") {
         magnet_.set_speed(value * 6.0, now_sample_);
@@ -189,22 +184,8 @@ bool TorqaSensor::set(const std::string &key, double value) {
     return true;
 }
 
-Json TorqaSensor::save_state() const { return Json{{"registers", registers_}}; }
-
-void TorqaSensor::load_state(const Json &state) {
-    auto it = state.find("registers");
-    if (!state.is_object() || it == state.end() || !it->is_array() || it->size() != kRegisterCount) return;
-    std::array<std::uint8_t, kRegisterCount> loaded{};
-    for (std::size_t i = 0; i < kRegisterCount; ++i) {
-        const Json &v = (*it)[i];
-        if (!v.is_number_unsigned() || v.get<unsigned>() > 0xFF) return;
-        loaded[i] = static_cast<std::uint8_t>(v.get<unsigned>());
-    }
-    registers_ = loaded;
-}
-
 namespace {
-const SpiDeviceRegistrar registrar("torqa", [](const Json &config) -> std::unique_ptr<SpiDevice> {
+const SpiDeviceRegistrar registrar("torqa", [](const DeviceConfig &config) -> std::unique_ptr<SpiDevice> {
     return std::make_unique<TorqaSensor>(config);
 });
 }  // namespace

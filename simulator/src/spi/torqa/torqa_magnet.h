@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "bus.h"
+#include "../../bus.h"
 
 namespace kvsim::torqa {
 

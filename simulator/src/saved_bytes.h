@@ -1,0 +1,62 @@
+// Bytes a device keeps between processes under one key of its state-file entry: lowercase
+// hexadecimal text, or an array of numbers. Writes are tracked as ranges, so a save patches
+// only the bytes this process changed into what the file holds at that moment, and what is
+// held for saving grows with the changes, not with the size. Storage is allocated a page at a
+// time on the first write, so a large memory nobody wrote costs nothing. Bytes marked
+// one-time-programmable merge as an OR: their bits are only ever set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kvsim {
+
+using Json = nlohmann::json;
+
+class SavedBytes {
+public:
+    enum class Form { Hex, Numbers };
+
+    SavedBytes(std::string key, std::size_t size, std::uint8_t fill, Form form = Form::Hex);
+    SavedBytes(const SavedBytes &) = delete;
+    SavedBytes &operator=(const SavedBytes &) = delete;
+
+    const std::string &key() const { return key_; }
+    std::size_t size() const { return size_; }
+    std::uint8_t operator[](std::size_t at) const;
+    void write(std::size_t at, std::uint8_t value);
+    void write(std::size_t at, const std::uint8_t *data, std::size_t length);
+    std::vector<std::uint8_t> bytes() const;
+    void set_one_time(std::size_t at) { one_time_.insert(at); }
+
+    // The state-file side. `check` throws std::runtime_error for a value of the wrong shape.
+    void check(const Json &value) const;
+    void load(const Json &value);  // a value `check` accepted; marks nothing changed
+    Json encode() const;
+    // Patches the changed bytes into `value`, which `check` accepted.
+    void merge_into(Json &value) const;
+    bool changed() const { return !changed_.empty(); }
+    void forget_changes() { changed_.clear(); }
+
+private:
+    static constexpr std::size_t kPage = 4096;
+    void mark(std::size_t begin, std::size_t end);
+    std::uint8_t merged(std::size_t at, std::uint8_t stored) const;
+
+    std::string key_;
+    std::size_t size_;
+    std::uint8_t fill_;
+    Form form_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> pages_;
+    std::map<std::size_t, std::size_t> changed_;  // begin -> end, disjoint and not touching
+    std::set<std::size_t> one_time_;
+};
+
+}  // namespace kvsim
