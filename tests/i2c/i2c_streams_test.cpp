@@ -5,23 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "engine_log.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
+using kvtest::repeat;
 
-Bytes repeat(const Bytes &block, int times) {
-    Bytes out;
-    for (int i = 0; i < times; ++i) out.insert(out.end(), block.begin(), block.end());
-    return out;
-}
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Bytes operator+(const Bytes &a, const Bytes &b) { return kvtest::concat({a, b}); }
 
 const Bytes kStart = repeat({0x80, 0x03, 0x13}, 10) + repeat({0x80, 0x01, 0x13}, 20) + Bytes{0x80, 0x00, 0x13};
 const Bytes kStop = repeat({0x80, 0x00, 0x13}, 10) + repeat({0x80, 0x01, 0x13}, 10) +
@@ -41,12 +36,7 @@ protected:
         kvsim_log_clear(position_);
     }
     void TearDown() override { I2C_CloseChannel(handle_); }
-    Bytes log() {
-        Bytes bytes(kvsim_log_size(position_));
-        kvsim_log_read(position_, bytes.data(), bytes.size());
-        kvsim_log_clear(position_);
-        return bytes;
-    }
+    Bytes log() { return kvtest::take_engine_log(position_); }
     void answer(const Bytes &bytes) { kvsim_queue_answer(0, bytes.data(), bytes.size()); }
     unsigned position_ = 0;
     KV_HANDLE handle_ = nullptr;
