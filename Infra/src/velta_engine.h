@@ -37,6 +37,8 @@
 #define VELTA_CMD_DIVIDE_BY_5_ON 0x8Bu /**< clock base 6 MHz */
 #define VELTA_CMD_THREE_PHASE_ON 0x8Cu /**< each bit takes three half periods */
 #define VELTA_CMD_THREE_PHASE_OFF 0x8Du /**< each bit takes two half periods */
+#define VELTA_CMD_ADAPTIVE_CLOCKING_ON 0x96u /**< each clock edge waits until low pin 7 shows its level */
+#define VELTA_CMD_ADAPTIVE_CLOCKING_OFF 0x97u /**< clock edges follow the divisor alone */
 #define VELTA_CMD_DRIVE_ZERO_ONLY 0x9Eu /**< low mask, high mask: those pins only pull low */
 
 /* Synchronisation: an unknown command is answered by VELTA_ECHO_MARKER and the command. */
@@ -48,5 +50,6 @@
 #define VELTA_PIN_CLOCK 0x01u /**< pin 0: SCK / SCL */
 #define VELTA_PIN_DATA_OUT 0x02u /**< pin 1: MOSI / SDA as driven */
 #define VELTA_PIN_DATA_IN 0x04u /**< pin 2: MISO / SDA as sampled */
+#define VELTA_PIN_CLOCK_RETURN 0x80u /**< pin 7: the clock as it returns, for adaptive clocking */
 
 #endif

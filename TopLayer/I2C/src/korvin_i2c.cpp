@@ -15,6 +15,7 @@
 #include "korvin_report.h"
 #include "i2c_fast_stream.h"
 #include "libVELTA_i2c.h"
+#include "velta_engine.h"
 
 namespace {
 
@@ -173,6 +174,24 @@ KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait
     return STATUS_SUCCESS;
 }
 
+// ---- clock stretching ----
+
+// The full-speed bridge has no adaptive clocking: refused before anything is sent.
+KV_STATUS stretching_refusal(KV_HANDLE handle) {
+    uint32_t type = 0;
+    const KV_STATUS status = Mid_GetKvDeviceType(handle, &type);
+    if (status != STATUS_SUCCESS) return reported(status);
+    return type == KV_DEVICE_FULL_SPEED_DUAL ? STATUS_BAD_PARAMETER : STATUS_SUCCESS;
+}
+
+// Every clock edge then waits until SCL, wired back to pin 7, follows, so a device holding
+// SCL low holds the engine.
+KV_STATUS adaptive_clocking_on(KV_HANDLE handle) {
+    uint8_t command = VELTA_CMD_ADAPTIVE_CLOCKING_ON;
+    uint32_t written = 0;
+    return reported(KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written));
+}
+
 // ---- fast mode ----
 
 bool fast_mode(uint32_t options) { return (options & (I2C_OPT_FAST_BYTES | I2C_OPT_FAST_BITS)) != 0; }
@@ -314,6 +333,11 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
         Infra_ReportNull(kSourcePath, kLineInitChannelHandle, "I2C_InitChannel");
         return STATUS_BAD_PARAMETER;
     }
+    const bool stretching = (config->configOptions & I2C_CFG_CLOCK_STRETCHING) != 0;
+    if (stretching) {
+        const KV_STATUS refused = stretching_refusal(handle);
+        if (refused != STATUS_SUCCESS) return refused;
+    }
     const bool three_phase = !(config->configOptions & I2C_CFG_NO_THREE_PHASE);
     if (three_phase) {
         // Computed wide: a 32-bit product would wrap a huge rate into a small, accepted one.
@@ -329,7 +353,9 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
         status = KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
         if (status != STATUS_SUCCESS) return reported(status);
     }
-    return reported(I2C_SaveChannelConfig(handle, config));
+    status = reported(I2C_SaveChannelConfig(handle, config));
+    if (status != STATUS_SUCCESS || !stretching) return status;
+    return adaptive_clocking_on(handle);
 }
 
 KV_API KV_STATUS I2C_CloseChannel(KV_HANDLE handle) {
