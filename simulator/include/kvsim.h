@@ -41,6 +41,7 @@ extern "C" {
 #define KVSIM_STATUS_UNSUPPORTED 105u   /* bit mode the channel does not offer */
 /** @brief Simulated driver status: an unexpected fault inside the simulator. */
 #define KVSIM_STATUS_INTERNAL 106u      /* unexpected fault inside the simulator */
+/** @brief Simulated driver status: the answer queue is full; the engine stalls until the host reads. */
 #define KVSIM_STATUS_QUEUE_FULL 107u    /* answer queue full: the engine stalls until the host reads */
 
 /** @brief The driver's entry points, by slot number, for faults and call counts. */
