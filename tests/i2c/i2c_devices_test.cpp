@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device_bytes.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
@@ -31,13 +32,7 @@ protected:
         ASSERT_EQ(I2C_InitChannel(handle_, &config), STATUS_SUCCESS);
     }
     void TearDown() override { I2C_CloseChannel(handle_); }
-    Bytes device_get(const char *device, const char *key) {
-        size_t length = 0;
-        kvsim_device_get(0, device, key, nullptr, 0, &length);
-        Bytes out(length);
-        kvsim_device_get(0, device, key, out.data(), out.size(), &length);
-        return out;
-    }
+    Bytes device_get(const char *device, const char *key) { return device_bytes(0, device, key); }
     std::string events() {
         Bytes raw = device_get("test", "events");
         return std::string(raw.begin(), raw.end());

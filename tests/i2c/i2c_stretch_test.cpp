@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device_bytes.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
@@ -54,13 +55,7 @@ private:
     KV_STATUS init_status_ = STATUS_FAILURE;
 };
 
-Bytes device_get(const char *device, const char *key) {
-    size_t length = 0;
-    kvsim_device_get(0, device, key, nullptr, 0, &length);
-    Bytes out(length);
-    kvsim_device_get(0, device, key, out.data(), out.size(), &length);
-    return out;
-}
+Bytes device_get(const char *device, const char *key) { return device_bytes(0, device, key); }
 
 // What a round trip gave: the first failing status, or success with the data right or wrong.
 struct Outcome {
