@@ -16,6 +16,7 @@
 #include "korvin_infra.h"
 #include "kvsim.h"
 #include "libVELTA_spi.h"
+#include "velta_engine.h"
 
 using namespace velta;
 
@@ -60,18 +61,19 @@ unsigned releases(unsigned position) {
     for (std::size_t i = 0; i < log.size();) {
         const std::uint8_t op = log[i];
         const std::size_t length = (log.size() - i > 2) ? (log[i + 1] | log[i + 2] << 8) + 1u : 0;
-        if (op == 0x80) {
-            const bool now = (log[i + 1] & 0x08) != 0;
+        const bool shift = op < VELTA_CMD_SET_LOW_PINS;
+        if (op == VELTA_CMD_SET_LOW_PINS) {
+            const bool now = (log[i + 1] & VELTA_PIN_CHIP_SELECT_FIRST) != 0;
             count += now && !high;
             high = now;
             i += 3;
-        } else if (op == 0x10 || op == 0x11 || op == 0x31 || op == 0x34) {
+        } else if (shift && (op & VELTA_SHIFT_OUT) && !(op & VELTA_SHIFT_BITS)) {
             i += 3 + length;
-        } else if (op == 0x20 || op == 0x24 || op == 0x12 || op == 0x13 || op == 0x33 || op == 0x36 || op == 0x82 ||
-                   op == 0x86 || op == 0x9E) {
-            i += 3;
-        } else if (op == 0x22 || op == 0x26) {
+        } else if (shift && (op & VELTA_SHIFT_BITS) && !(op & VELTA_SHIFT_OUT)) {
             i += 2;
+        } else if (shift || op == VELTA_CMD_SET_HIGH_PINS || op == VELTA_CMD_SET_DIVISOR ||
+                   op == VELTA_CMD_DRIVE_ZERO_ONLY) {
+            i += 3;
         } else {
             i += 1;
         }

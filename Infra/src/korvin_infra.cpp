@@ -81,11 +81,16 @@ const char *driverStatusText(KV_STATUS status) {
     return describe != nullptr ? describe(status) : nullptr;
 }
 
-}  // namespace
-
-void Infra_ReportNull(const char *sourcePath, int line, const char *function) {
+void printNullReport(const char *sourcePath, int line, const char *function) {
     std::printf("%s:%d:%s(): NULL expression encountered\n", sourcePath, line, function);
     std::fflush(stdout);
+}
+
+}  // namespace
+
+KV_STATUS Infra_NullArgument(const char *sourcePath, int line, const char *function) {
+    printNullReport(sourcePath, line, function);
+    return Infra_Report(STATUS_BAD_PARAMETER);
 }
 
 extern "C" {
@@ -93,7 +98,7 @@ extern "C" {
 void Init_libVELTA(void) {
     hdll_zubr = dlopen(kDriverLibrary, RTLD_LAZY);
     if (hdll_zubr == nullptr) {
-        Infra_ReportNull(kInfraSourcePath, kDriverCheckLine, "Init_libVELTA");
+        printNullReport(kInfraSourcePath, kDriverCheckLine, "Init_libVELTA");
         std::exit(1);
     }
     bindEntryPoints();
@@ -110,10 +115,10 @@ int Cleanup_libVELTA(void) {
 
 void Infra_DbgPrintStatus(KV_STATUS status) { static_cast<void>(status); }
 
-KV_STATUS Infra_Delay(void) { return STATUS_FAILURE; }
+KV_STATUS Infra_Delay(void) { return Infra_Report(STATUS_FAILURE); }
 
 KV_STATUS Infra_TestFunction(int32_t input, int32_t *output) {
-    if (output == nullptr) return STATUS_BAD_PARAMETER;
+    if (output == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     *output = static_cast<int32_t>(static_cast<uint32_t>(input) + 100u);
     return STATUS_SUCCESS;
 }

@@ -50,6 +50,8 @@
 #define VELTA_PIN_CLOCK 0x01u /**< pin 0: SCK / SCL */
 #define VELTA_PIN_DATA_OUT 0x02u /**< pin 1: MOSI / SDA as driven */
 #define VELTA_PIN_DATA_IN 0x04u /**< pin 2: MISO / SDA as sampled */
+#define VELTA_PIN_CHIP_SELECT_FIRST 0x08u /**< pin 3: SPI's chip select 0; chip select n is this shifted left by n */
+#define VELTA_PIN_I2C_SPARE 0x10u /**< pin 4: an output I2C drives beside SCL and SDA */
 #define VELTA_PIN_CLOCK_RETURN 0x80u /**< pin 7: the clock as it returns, for adaptive clocking */
 
 #endif

@@ -14,6 +14,8 @@
 #include <new>
 
 #include "korvin_infra.h"
+#include "korvin_report.h"
+#include "velta_engine.h"
 
 static_assert(offsetof(DeviceListEntry, StateFlags) == 0, "driver record layout");
 static_assert(offsetof(DeviceListEntry, DeviceType) == 4, "driver record layout");
@@ -38,26 +40,19 @@ constexpr uint8_t kBitModeReset = 0;
 constexpr uint8_t kBitModeEngine = 2;
 constexpr uint32_t kScratchSize = 4096;
 constexpr uint32_t kEchoPasses = 4097;
-constexpr uint8_t kEchoMarker = 0xFA;
-constexpr uint8_t kBogusCommandResent = 0xAA;
-constexpr uint8_t kBogusCommandOnce = 0xAB;
 constexpr useconds_t kWaitAfterSyncUs = 50000;
 constexpr useconds_t kWaitAfterClockUs = 20000;
 constexpr useconds_t kWaitPerPollUs = 1000;
-constexpr uint8_t kI2cIdlePins = 0x13;  // SCL, SDA out and pin 4 as outputs, all high
+constexpr uint8_t kI2cIdlePins = VELTA_PIN_CLOCK | VELTA_PIN_DATA_OUT | VELTA_PIN_I2C_SPARE;  // outputs, all high
 constexpr uint32_t kOptionDriveZeroOnly = 2;
 constexpr size_t kDeviceInfoTextSize = 300;
 
 // Calls a driver entry point, or refuses with STATUS_FAILURE when the driver did not export it.
+// Driver failures are found here, so this is where they are reported.
 template <typename Slot, typename... Args>
 KV_STATUS callDriver(Slot slot, Args... args) {
-    if (slot == nullptr) return STATUS_FAILURE;
-    return slot(args...);
-}
-
-KV_STATUS reported(KV_STATUS status) {
-    Infra_DbgPrintStatus(status);
-    return status;
+    if (slot == nullptr) return Infra_Report(STATUS_FAILURE);
+    return Infra_Report(slot(args...));
 }
 
 // Heap buffers are owned for the length of one call; a null result means no memory.
@@ -115,18 +110,18 @@ template <typename Act>
 KV_STATUS walkToChannel(uint32_t index, Act act) {
     uint32_t devices = 0;
     KV_STATUS status = callDriver(varFunctionPtrLst.KV_CreateDeviceInfoList, &devices);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (index == 0 || devices < index) return STATUS_BAD_HANDLE;
+    if (status != STATUS_SUCCESS) return status;
+    if (index == 0 || devices < index) return Infra_Report(STATUS_BAD_HANDLE);
     DeviceList list;
-    if (!list.allocate(devices)) return STATUS_NO_RESOURCES;
+    if (!list.allocate(devices)) return Infra_Report(STATUS_NO_RESOURCES);
     status = list.fetch();
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     uint32_t found = 0;
     for (uint32_t position = 0; position < list.listed(); ++position) {
         if (!Mid_CheckVELTAAvailable(list[position])) continue;
         if (++found == index) return act(position, list[position]);
     }
-    return STATUS_BAD_HANDLE;
+    return Infra_Report(STATUS_BAD_HANDLE);
 }
 
 KV_STATUS readInto(KV_HANDLE handle, uint8_t *buffer, uint32_t count, uint32_t *delivered) {
@@ -137,11 +132,11 @@ KV_STATUS readInto(KV_HANDLE handle, uint8_t *buffer, uint32_t count, uint32_t *
     return status;
 }
 
-// Scans answer bytes for the echo 0xFA, command. The marker survives between calls, so an echo
+// Scans answer bytes for the echo marker followed by the command. The marker survives between calls, so an echo
 // split across two reads is still seen.
 bool scanForEcho(const uint8_t *bytes, uint32_t count, uint8_t command, bool &marker) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (bytes[i] == kEchoMarker) {
+        if (bytes[i] == VELTA_ECHO_MARKER) {
             marker = true;
             continue;
         }
@@ -172,7 +167,7 @@ KV_STATUS initEngine(KV_HANDLE handle, uint32_t deviceType, uint32_t clockRate, 
         status = Mid_SetDeviceLoopbackState(handle, 0);
     }
     if (status == STATUS_SUCCESS) status = Mid_EmptyDeviceInputBuff(handle);
-    return status == STATUS_SUCCESS ? status : reported(status);
+    return status;
 }
 
 // I2C lines idle high; on the single-channel high-speed bridge SCL and SDA may be switched to
@@ -180,12 +175,12 @@ KV_STATUS initEngine(KV_HANDLE handle, uint32_t deviceType, uint32_t clockRate, 
 // commands as masks.
 KV_STATUS initI2cLines(KV_HANDLE handle, uint32_t deviceType, uint32_t options) {
     KV_STATUS status = Mid_SetGPIOLow(handle, kI2cIdlePins, kI2cIdlePins);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (deviceType != KV_DEVICE_HIGH_SPEED_SINGLE || (options & kOptionDriveZeroOnly) == 0) return status;
-    uint8_t driveZeroOnly[] = {0x9E, 0x03, 0x00};
+    if (status != STATUS_SUCCESS || deviceType != KV_DEVICE_HIGH_SPEED_SINGLE ||
+        (options & kOptionDriveZeroOnly) == 0)
+        return status;
+    uint8_t driveZeroOnly[] = {VELTA_CMD_DRIVE_ZERO_ONLY, VELTA_PIN_CLOCK | VELTA_PIN_DATA_OUT, 0x00};
     uint32_t written = 0;
-    status = KV_Channel_Write(PROTOCOL_I2C, handle, sizeof driveZeroOnly, driveZeroOnly, &written);
-    return status == STATUS_SUCCESS ? status : reported(status);
+    return KV_Channel_Write(PROTOCOL_I2C, handle, sizeof driveZeroOnly, driveZeroOnly, &written);
 }
 
 // The slowest rate any device type can divide down to is base 6 MHz / 65536, so rates below
@@ -193,12 +188,12 @@ KV_STATUS initI2cLines(KV_HANDLE handle, uint32_t deviceType, uint32_t options) 
 // base) the limit is 458 Hz, checked as soon as the type is read.
 KV_STATUS initChannel(BusProtocol protocol, KV_HANDLE handle, uint32_t clockRate, uint32_t latencyTimer,
                       uint32_t options) {
-    if (latencyTimer > kMaxLatencyTimer) return STATUS_BAD_PARAMETER;
-    if (!clockRateFits(kSlowClockBase, clockRate)) return STATUS_BAD_PARAMETER;
+    if (latencyTimer > kMaxLatencyTimer || !clockRateFits(kSlowClockBase, clockRate))
+        return Infra_Report(STATUS_BAD_PARAMETER);
     uint32_t deviceType = 0;
     KV_STATUS status = Mid_GetKvDeviceType(handle, &deviceType);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (!clockRateFits(clockBase(deviceType, clockRate), clockRate)) return STATUS_BAD_PARAMETER;
+    if (status != STATUS_SUCCESS) return status;
+    if (!clockRateFits(clockBase(deviceType, clockRate), clockRate)) return Infra_Report(STATUS_BAD_PARAMETER);
     status = initEngine(handle, deviceType, clockRate, latencyTimer);
     if (status != STATUS_SUCCESS || protocol != PROTOCOL_I2C) return status;
     return initI2cLines(handle, deviceType, options);
@@ -227,13 +222,13 @@ int Mid_CheckVELTAAvailable(DeviceListEntry entry) {
 
 KV_STATUS KV_GetNumChannels(BusProtocol protocol, uint32_t *channelCount) {
     static_cast<void>(protocol);
-    if (channelCount == nullptr) return STATUS_BAD_PARAMETER;
+    if (channelCount == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     *channelCount = 0;
     uint32_t devices = 0;
     KV_STATUS status = callDriver(varFunctionPtrLst.KV_CreateDeviceInfoList, &devices);
     if (status != STATUS_SUCCESS || devices == 0) return status;
     DeviceList list;
-    if (!list.allocate(devices)) return STATUS_NO_RESOURCES;
+    if (!list.allocate(devices)) return Infra_Report(STATUS_NO_RESOURCES);
     status = list.fetch();
     for (uint32_t position = 0; position < list.listed(); ++position) {
         if (Mid_CheckVELTAAvailable(list[position])) ++*channelCount;
@@ -243,7 +238,7 @@ KV_STATUS KV_GetNumChannels(BusProtocol protocol, uint32_t *channelCount) {
 
 KV_STATUS KV_GetChannelInfo(BusProtocol protocol, uint32_t index, DeviceListEntry *info) {
     static_cast<void>(protocol);
-    if (info == nullptr) return STATUS_BAD_PARAMETER;
+    if (info == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     return walkToChannel(index, [info](uint32_t, const DeviceListEntry &entry) {
         std::memcpy(info, &entry, sizeof entry);
         return STATUS_SUCCESS;
@@ -252,7 +247,7 @@ KV_STATUS KV_GetChannelInfo(BusProtocol protocol, uint32_t index, DeviceListEntr
 
 KV_STATUS KV_OpenChannel(BusProtocol protocol, uint32_t index, KV_HANDLE *handle) {
     static_cast<void>(protocol);
-    if (handle == nullptr) return STATUS_BAD_PARAMETER;
+    if (handle == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     return walkToChannel(index, [handle](uint32_t position, const DeviceListEntry &) {
         return callDriver(varFunctionPtrLst.KV_Open, position, handle);
     });
@@ -264,7 +259,7 @@ KV_STATUS KV_CloseChannel(BusProtocol protocol, KV_HANDLE handle) {
 }
 
 KV_STATUS Mid_GetKvDeviceType(KV_HANDLE handle, uint32_t *deviceType) {
-    if (deviceType == nullptr) return STATUS_BAD_PARAMETER;
+    if (deviceType == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     uint32_t deviceId = 0;
     char serial[kDeviceInfoTextSize] = {};
     char description[kDeviceInfoTextSize] = {};
@@ -318,34 +313,36 @@ KV_STATUS Mid_EnableVELTAIn(KV_HANDLE handle) {
 }
 
 KV_STATUS Mid_SetDeviceLoopbackState(KV_HANDLE handle, uint8_t state) {
-    return writeCommand(handle, {static_cast<uint8_t>(state != 0 ? 0x84 : 0x85)});
+    return writeCommand(handle, {static_cast<uint8_t>(state != 0 ? VELTA_CMD_LOOPBACK_ON : VELTA_CMD_LOOPBACK_OFF)});
 }
 
 // Picks the divide-by-5 setting and the divisor giving the lowest engine rate not below
 // clockRate. A rate the 16-bit divisor cannot reach is refused before anything is sent.
 KV_STATUS Mid_SetClock(KV_HANDLE handle, uint32_t deviceType, uint32_t clockRate) {
     uint32_t base = clockBase(deviceType, clockRate);
-    if (!clockRateFits(base, clockRate)) return STATUS_BAD_PARAMETER;
+    if (!clockRateFits(base, clockRate)) return Infra_Report(STATUS_BAD_PARAMETER);
     if (deviceType != KV_DEVICE_FULL_SPEED_DUAL) {
-        KV_STATUS status = writeCommand(handle, {static_cast<uint8_t>(base == kFastClockBase ? 0x8A : 0x8B)});
-        if (status != STATUS_SUCCESS) return reported(status);
+        uint8_t divideBy5 = base == kFastClockBase ? VELTA_CMD_DIVIDE_BY_5_OFF : VELTA_CMD_DIVIDE_BY_5_ON;
+        KV_STATUS status = writeCommand(handle, {divideBy5});
+        if (status != STATUS_SUCCESS) return status;
     }
     uint32_t divisor = base / clockRate - 1;
-    return writeCommand(handle, {0x86, static_cast<uint8_t>(divisor & 0xFF), static_cast<uint8_t>(divisor >> 8)});
+    return writeCommand(handle, {VELTA_CMD_SET_DIVISOR, static_cast<uint8_t>(divisor & 0xFF),
+                                 static_cast<uint8_t>(divisor >> 8)});
 }
 
 KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle) {
     auto scratch = allocateArray<uint8_t>(kScratchSize);
-    if (!scratch) return STATUS_NO_RESOURCES;
+    if (!scratch) return Infra_Report(STATUS_NO_RESOURCES);
     uint32_t pending = 0;
     KV_STATUS status = callDriver(varFunctionPtrLst.KV_GetQueueStatus, handle, &pending);
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     while (pending > 0) {
         uint32_t delivered = 0;
         status = readInto(handle, scratch.get(), std::min(pending, kScratchSize), &delivered);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
         // A read that brings nothing would never finish the drain.
-        if (delivered == 0) return reported(STATUS_IO_FAILURE);
+        if (delivered == 0) return Infra_Report(STATUS_IO_FAILURE);
         pending -= delivered;
     }
     return STATUS_SUCCESS;
@@ -353,42 +350,42 @@ KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle) {
 
 KV_STATUS Mid_SyncVELTA(KV_HANDLE handle) {
     KV_STATUS status = Mid_EmptyDeviceInputBuff(handle);
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     uint8_t echoSeen = 0;
-    status = Mid_SendReceiveCmdFromVELTA(handle, 1, kBogusCommandResent, &echoSeen);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (!echoSeen) return STATUS_FAILURE;
-    status = Mid_SendReceiveCmdFromVELTA(handle, 0, kBogusCommandOnce, &echoSeen);
-    if (status != STATUS_SUCCESS) return reported(status);
-    return echoSeen ? STATUS_SUCCESS : STATUS_FAILURE;
+    status = Mid_SendReceiveCmdFromVELTA(handle, 1, VELTA_BOGUS_COMMAND, &echoSeen);
+    if (status != STATUS_SUCCESS) return status;
+    if (!echoSeen) return Infra_Report(STATUS_FAILURE);
+    status = Mid_SendReceiveCmdFromVELTA(handle, 0, VELTA_BOGUS_COMMAND_ONCE, &echoSeen);
+    if (status != STATUS_SUCCESS) return status;
+    return echoSeen ? STATUS_SUCCESS : Infra_Report(STATUS_FAILURE);
 }
 
-// Polls for the engine's echo 0xFA, command; with resendFlag the command goes out again in
+// Polls for the engine's echo of the command; with resendFlag the command goes out again in
 // every pass. The pass limit is checked before the echo, so the last pass always fails.
 KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint8_t command,
                                       uint8_t *echoSeen) {
-    if (echoSeen == nullptr) return STATUS_BAD_PARAMETER;
+    if (echoSeen == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     auto scratch = allocateArray<uint8_t>(kScratchSize);
-    if (!scratch) return STATUS_NO_RESOURCES;
+    if (!scratch) return Infra_Report(STATUS_NO_RESOURCES);
     *echoSeen = 0;
     KV_STATUS status = resendFlag ? STATUS_SUCCESS : writeCommand(handle, {command});
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     bool marker = false;
     for (uint32_t passesLeft = kEchoPasses;;) {
         status = resendFlag ? writeCommand(handle, {command}) : STATUS_SUCCESS;
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
         uint32_t pending = 0;
         status = callDriver(varFunctionPtrLst.KV_GetQueueStatus, handle, &pending);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
         usleep(kWaitPerPollUs);
-        if (pending > kScratchSize) return STATUS_NO_RESOURCES;
+        if (pending > kScratchSize) return Infra_Report(STATUS_NO_RESOURCES);
         if (pending > 0) {
             uint32_t delivered = 0;
             status = readInto(handle, scratch.get(), pending, &delivered);
-            if (status != STATUS_SUCCESS) return reported(status);
+            if (status != STATUS_SUCCESS) return status;
             if (scanForEcho(scratch.get(), delivered, command, marker)) *echoSeen = 1;
         }
-        if (--passesLeft == 0) return STATUS_FAILURE;
+        if (--passesLeft == 0) return Infra_Report(STATUS_FAILURE);
         if (*echoSeen) return STATUS_SUCCESS;
     }
 }
@@ -398,35 +395,35 @@ KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint
 KV_STATUS KV_Channel_Write(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                            uint32_t *bytesDone) {
     static_cast<void>(protocol);
-    if (buffer == nullptr || bytesDone == nullptr) return STATUS_BAD_PARAMETER;
+    if (buffer == nullptr || bytesDone == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     return callDriver(varFunctionPtrLst.KV_Write, handle, static_cast<void *>(buffer), byteCount, bytesDone);
 }
 
 KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                           uint32_t *bytesDone) {
     static_cast<void>(protocol);
-    if (buffer == nullptr || bytesDone == nullptr) return STATUS_BAD_PARAMETER;
+    if (buffer == nullptr || bytesDone == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     return callDriver(varFunctionPtrLst.KV_Read, handle, static_cast<void *>(buffer), byteCount, bytesDone);
 }
 
 KV_STATUS Mid_SetGPIOLow(KV_HANDLE handle, uint8_t value, uint8_t direction) {
-    return writeCommand(handle, {0x80, value, direction});
+    return writeCommand(handle, {VELTA_CMD_SET_LOW_PINS, value, direction});
 }
 
 KV_STATUS KV_WriteGPIO(KV_HANDLE handle, uint8_t direction, uint8_t value) {
-    return writeCommand(handle, {0x82, value, direction});
+    return writeCommand(handle, {VELTA_CMD_SET_HIGH_PINS, value, direction});
 }
 
 // Reads the high pin byte; the value is written only when the answer byte arrived.
 KV_STATUS KV_ReadGPIO(KV_HANDLE handle, uint8_t *value) {
-    if (value == nullptr) return STATUS_BAD_PARAMETER;
-    KV_STATUS status = writeCommand(handle, {0x83, 0x87});
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (value == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
+    KV_STATUS status = writeCommand(handle, {VELTA_CMD_READ_HIGH_PINS, VELTA_CMD_SEND_IMMEDIATE});
+    if (status != STATUS_SUCCESS) return status;
     uint8_t answer = 0;
     uint32_t delivered = 0;
     status = readInto(handle, &answer, 1, &delivered);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (delivered != 1) return STATUS_IO_FAILURE;
+    if (status != STATUS_SUCCESS) return status;
+    if (delivered != 1) return Infra_Report(STATUS_IO_FAILURE);
     *value = answer;
     return STATUS_SUCCESS;
 }

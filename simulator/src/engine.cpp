@@ -11,35 +11,40 @@ namespace {
 
 constexpr std::uint32_t kFastBaseHz = 30000000;
 constexpr std::uint32_t kSlowBaseHz = 6000000;
-constexpr std::uint8_t kUnknownAnswer = 0xFA;
-
-// Opcode bits of the shift commands.
-constexpr std::uint8_t kOutFalling = 0x01;
-constexpr std::uint8_t kBitMode = 0x02;
-constexpr std::uint8_t kInFalling = 0x04;
-constexpr std::uint8_t kDataOut = 0x10;
-constexpr std::uint8_t kDataIn = 0x20;
-
-constexpr std::uint8_t kClockPin = 0x01;
-constexpr std::uint8_t kDataOutPin = 0x02;
-constexpr std::uint8_t kDataInPin = 0x04;
-
 // Argument bytes after each opcode; -1 marks a byte that is no command.
 using ArgumentTable = std::array<std::int8_t, 256>;
+
+// The shift commands: data out, in or both, most significant bit first, with data out changing
+// on the falling edge and in sampled on the rising one, or the other way round; each in bytes
+// (a two-byte length) or in bits (a bit count, and the data byte when bits go out).
+void add_shifts(ArgumentTable &t) {
+    for (unsigned edges : {VELTA_SHIFT_OUT_FALLING, VELTA_SHIFT_IN_FALLING}) {
+        const unsigned out = VELTA_SHIFT_OUT | (edges & VELTA_SHIFT_OUT_FALLING);
+        const unsigned in = VELTA_SHIFT_IN | (edges & VELTA_SHIFT_IN_FALLING);
+        for (unsigned op : {out, in, out | in}) {
+            t[op] = 2;
+            t[op | VELTA_SHIFT_BITS] = op == in ? 1 : 2;
+        }
+    }
+}
 
 ArgumentTable full_speed_table() {
     ArgumentTable t;
     t.fill(-1);
-    for (int op : {0x10, 0x11, 0x12, 0x13, 0x20, 0x24, 0x31, 0x33, 0x34, 0x36, 0x80, 0x82, 0x86}) t[op] = 2;
-    for (int op : {0x22, 0x26}) t[op] = 1;
-    for (int op : {0x81, 0x83, 0x84, 0x85, 0x87}) t[op] = 0;
+    add_shifts(t);
+    for (unsigned op : {VELTA_CMD_SET_LOW_PINS, VELTA_CMD_SET_HIGH_PINS, VELTA_CMD_SET_DIVISOR}) t[op] = 2;
+    for (unsigned op : {VELTA_CMD_READ_LOW_PINS, VELTA_CMD_READ_HIGH_PINS, VELTA_CMD_LOOPBACK_ON,
+                        VELTA_CMD_LOOPBACK_OFF, VELTA_CMD_SEND_IMMEDIATE})
+        t[op] = 0;
     return t;
 }
 
 ArgumentTable high_speed_table() {
     ArgumentTable t = full_speed_table();
-    for (int op : {0x8A, 0x8B, 0x8C, 0x8D}) t[op] = 0;
-    t[0x9E] = 2;
+    for (unsigned op : {VELTA_CMD_DIVIDE_BY_5_OFF, VELTA_CMD_DIVIDE_BY_5_ON, VELTA_CMD_THREE_PHASE_ON,
+                        VELTA_CMD_THREE_PHASE_OFF})
+        t[op] = 0;
+    t[VELTA_CMD_DRIVE_ZERO_ONLY] = 2;
     t[VELTA_CMD_ADAPTIVE_CLOCKING_ON] = t[VELTA_CMD_ADAPTIVE_CLOCKING_OFF] = 0;
     return t;
 }
@@ -47,8 +52,9 @@ ArgumentTable high_speed_table() {
 const ArgumentTable kFullSpeed = full_speed_table();
 const ArgumentTable kHighSpeed = high_speed_table();
 
-bool is_shift(std::uint8_t op) { return op >= 0x10 && op < 0x40; }
-bool carries_data(std::uint8_t op) { return is_shift(op) && (op & kDataOut) && !(op & kBitMode); }
+// Of the known opcodes, the shifts are those below the first pin command.
+bool is_shift(std::uint8_t op) { return op < VELTA_CMD_SET_LOW_PINS; }
+bool carries_data(std::uint8_t op) { return is_shift(op) && (op & VELTA_SHIFT_OUT) && !(op & VELTA_SHIFT_BITS); }
 
 std::uint8_t with_bit(std::uint8_t value, std::uint8_t mask, bool on) {
     return static_cast<std::uint8_t>(on ? value | mask : value & ~mask);
@@ -93,11 +99,11 @@ bool Engine::answer_fits(std::uint8_t byte) const {
     if (phase_ == Phase::Opcode) {
         const int arguments = argument_counts_[byte];
         if (arguments < 0) answer = echo_ ? 2 : 0;
-        if (byte == 0x81 || byte == 0x83) answer = 1;
+        if (byte == VELTA_CMD_READ_LOW_PINS || byte == VELTA_CMD_READ_HIGH_PINS) answer = 1;
     } else if (phase_ == Phase::Arguments && have_args_ + 1 == need_args_ && is_shift(opcode_) &&
-               (opcode_ & kDataIn)) {
+               (opcode_ & VELTA_SHIFT_IN)) {
         const std::uint8_t high = need_args_ == 2 ? byte : args_[1];
-        answer = (opcode_ & kBitMode) ? 1 : (args_[0] | (std::size_t(high) << 8)) + 1;
+        answer = (opcode_ & VELTA_SHIFT_BITS) ? 1 : (args_[0] | (std::size_t(high) << 8)) + 1;
     }
     return answers_.size() + answer <= kAnswerCapacity;
 }
@@ -170,7 +176,7 @@ void Engine::arguments_complete(const std::uint8_t *rest, std::size_t available,
 
 void Engine::unknown(std::uint8_t opcode) {
     if (echo_) {
-        answers_.push(kUnknownAnswer);
+        answers_.push(VELTA_ECHO_MARKER);
         answers_.push(opcode);
     }
     tick();
@@ -180,14 +186,14 @@ void Engine::tick() { wires_.advance(2 * half_period()); }
 
 void Engine::execute() {
     if (is_shift(opcode_)) {
-        if (opcode_ & kBitMode)
+        if (opcode_ & VELTA_SHIFT_BITS)
             shift_bits((args_[0] & 7u) + 1, args_[1]);
         else
             shift_bytes(nullptr, byte_count());
         return;
     }
     switch (opcode_) {
-    case 0x80: {
+    case VELTA_CMD_SET_LOW_PINS: {
         // The pins change half a period into the command, so a device sampling on a shift's
         // last edge still sees its chip-select held.
         LowPinDrive drive = wires_.low();
@@ -198,18 +204,18 @@ void Engine::execute() {
         wires_.advance(half_period());
         return;
     }
-    case 0x81: answers_.push(wires_.sense_low()); break;
-    case 0x82: wires_.set_high(args_[0], args_[1]); break;
-    case 0x83: answers_.push(wires_.high_levels()); break;
-    case 0x84: loopback_ = true; break;
-    case 0x85: loopback_ = false; break;
-    case 0x86: divisor_ = static_cast<std::uint16_t>(args_[0] | (args_[1] << 8)); break;
-    case 0x87: break;  // answers are always delivered at once
-    case 0x8A: divide_by_5_ = false; break;
-    case 0x8B: divide_by_5_ = true; break;
-    case 0x8C: three_phase_ = true; break;
-    case 0x8D: three_phase_ = false; break;
-    case 0x9E: wires_.set_zero_only(args_[0], args_[1]); break;
+    case VELTA_CMD_READ_LOW_PINS: answers_.push(wires_.sense_low()); break;
+    case VELTA_CMD_SET_HIGH_PINS: wires_.set_high(args_[0], args_[1]); break;
+    case VELTA_CMD_READ_HIGH_PINS: answers_.push(wires_.high_levels()); break;
+    case VELTA_CMD_LOOPBACK_ON: loopback_ = true; break;
+    case VELTA_CMD_LOOPBACK_OFF: loopback_ = false; break;
+    case VELTA_CMD_SET_DIVISOR: divisor_ = static_cast<std::uint16_t>(args_[0] | (args_[1] << 8)); break;
+    case VELTA_CMD_SEND_IMMEDIATE: break;  // answers are always delivered at once
+    case VELTA_CMD_DIVIDE_BY_5_OFF: divide_by_5_ = false; break;
+    case VELTA_CMD_DIVIDE_BY_5_ON: divide_by_5_ = true; break;
+    case VELTA_CMD_THREE_PHASE_ON: three_phase_ = true; break;
+    case VELTA_CMD_THREE_PHASE_OFF: three_phase_ = false; break;
+    case VELTA_CMD_DRIVE_ZERO_ONLY: wires_.set_zero_only(args_[0], args_[1]); break;
     case VELTA_CMD_ADAPTIVE_CLOCKING_ON: adaptive_ = true; break;
     case VELTA_CMD_ADAPTIVE_CLOCKING_OFF: adaptive_ = false; break;
     default: break;
@@ -219,10 +225,10 @@ void Engine::execute() {
 
 ShiftForm Engine::shift_form() const {
     ShiftForm form;
-    form.out = opcode_ & kDataOut;
-    form.in = opcode_ & kDataIn;
-    form.out_on_falling = opcode_ & kOutFalling;
-    form.in_on_falling = opcode_ & kInFalling;
+    form.out = opcode_ & VELTA_SHIFT_OUT;
+    form.in = opcode_ & VELTA_SHIFT_IN;
+    form.out_on_falling = opcode_ & VELTA_SHIFT_OUT_FALLING;
+    form.in_on_falling = opcode_ & VELTA_SHIFT_IN_FALLING;
     form.three_phase = three_phase_;
     return form;
 }
@@ -243,8 +249,8 @@ bool Engine::await_clock_return(bool level) {
 }
 
 bool Engine::sample_data_in() {
-    if (loopback_) return wires_.low().value & kDataOutPin;
-    return wires_.sense_low() & kDataInPin;
+    if (loopback_) return wires_.low().value & VELTA_PIN_DATA_OUT;
+    return wires_.sense_low() & VELTA_PIN_DATA_IN;
 }
 
 // Clocks `bits` bits edge by edge. A bit has two clock edges, the first leaving the clock's
@@ -255,13 +261,13 @@ template <class OutBit, class InBit>
 void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBit in_bit) {
     const Picos half = half_period();
     LowPinDrive drive = wires_.low();
-    const bool idle_high = drive.value & kClockPin;
+    const bool idle_high = drive.value & VELTA_PIN_CLOCK;
     const bool first_edge_rising = !idle_high;
     const bool out_on_first = form.out && (form.out_on_falling != first_edge_rising);
     const bool in_on_first = form.in && (form.in_on_falling != first_edge_rising);
 
     auto put_data = [&](std::size_t k) {
-        std::uint8_t value = with_bit(drive.value, kDataOutPin, out_bit(k));
+        std::uint8_t value = with_bit(drive.value, VELTA_PIN_DATA_OUT, out_bit(k));
         if (value == drive.value) return;
         drive.value = value;
         wires_.drive_low(drive);
@@ -269,8 +275,8 @@ void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBi
     auto edge = [&](bool clock_high, bool samples, bool puts, std::size_t k) {
         wires_.advance(half);
         if (samples) in_bit(sample_data_in());
-        drive.value = with_bit(drive.value, kClockPin, clock_high);
-        if (puts) drive.value = with_bit(drive.value, kDataOutPin, out_bit(k));
+        drive.value = with_bit(drive.value, VELTA_PIN_CLOCK, clock_high);
+        if (puts) drive.value = with_bit(drive.value, VELTA_PIN_DATA_OUT, out_bit(k));
         wires_.drive_low(drive);
         return !adaptive_ || await_clock_return(clock_high);
     };
@@ -301,7 +307,7 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
         Picos t = wires_.now();
         if (bus_.shift_bytes(&t, half_period(), form, wires_.low(), out, in, count)) {
             LowPinDrive final_drive = wires_.low();
-            if (form.out) final_drive.value = with_bit(final_drive.value, kDataOutPin, out[count - 1] & 1);
+            if (form.out) final_drive.value = with_bit(final_drive.value, VELTA_PIN_DATA_OUT, out[count - 1] & 1);
             wires_.advance_to(t);
             wires_.adopt_low(final_drive);
             return;

@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "device_bytes.h"
+#include "device_data.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
+using kvtest::device_data;
 
 const char *kConfig = R"({"wall_clock": false, "bridges": [
   {"type": 8, "serial": "I2C0001", "channels": [{"bus": "i2c", "devices": [
@@ -32,9 +33,8 @@ protected:
         ASSERT_EQ(I2C_InitChannel(handle_, &config), STATUS_SUCCESS);
     }
     void TearDown() override { I2C_CloseChannel(handle_); }
-    Bytes device_get(const char *device, const char *key) { return device_bytes(0, device, key); }
     std::string events() {
-        Bytes raw = device_get("test", "events");
+        Bytes raw = device_data("test", "events");
         return std::string(raw.begin(), raw.end());
     }
     // Acknowledge polling: the EEPROM answers its address again once its write cycle ends.
@@ -65,7 +65,7 @@ protected:
         ASSERT_EQ(I2C_DeviceRead(handle_, 0x50, back.size(), back.data(), &count,
                                  kOpen | I2C_OPT_NACK_FINAL_BYTE | mode), STATUS_SUCCESS);
         EXPECT_EQ(back, data);
-        const Bytes memory = device_get("eeprom", "memory");
+        const Bytes memory = device_data("eeprom", "memory");
         EXPECT_EQ(Bytes(memory.begin() + 0x100, memory.begin() + 0x120), data);
     }
     KV_HANDLE handle_ = nullptr;
@@ -80,7 +80,7 @@ TEST_F(I2cDevices, EepromWrapsWithinThePageAndReadsAcrossTheEnd) {
     uint32_t count = 0;
     ASSERT_EQ(I2C_DeviceWrite(handle_, 0x50, sizeof message, message, &count, kOpen), STATUS_SUCCESS);
     ASSERT_GT(poll_eeprom(), 1);
-    const Bytes memory = device_get("eeprom", "memory");
+    const Bytes memory = device_data("eeprom", "memory");
     EXPECT_EQ(Bytes(memory.begin() + 0xFE0, memory.begin() + 0xFE3), (Bytes{3, 4, 0xFF}));
     EXPECT_EQ(Bytes(memory.begin() + 0xFFD, memory.end()), (Bytes{0xFF, 1, 2}));
     ASSERT_EQ(I2C_DeviceWrite(handle_, 0x50, 2, message, &count, I2C_OPT_START), STATUS_SUCCESS);

@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "bytes.h"
 #include "i2c_fast_stream.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
 
 class I2cFastLimits : public ::testing::Test {
 protected:

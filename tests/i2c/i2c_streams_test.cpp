@@ -5,23 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "engine_log.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
+using kvtest::repeat;
 
-Bytes repeat(const Bytes &block, int times) {
-    Bytes out;
-    for (int i = 0; i < times; ++i) out.insert(out.end(), block.begin(), block.end());
-    return out;
-}
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Bytes operator+(const Bytes &a, const Bytes &b) { return kvtest::concat({a, b}); }
 
 const Bytes kStart = repeat({0x80, 0x03, 0x13}, 10) + repeat({0x80, 0x01, 0x13}, 20) + Bytes{0x80, 0x00, 0x13};
 const Bytes kStop = repeat({0x80, 0x00, 0x13}, 10) + repeat({0x80, 0x01, 0x13}, 10) +
@@ -41,12 +36,7 @@ protected:
         kvsim_log_clear(position_);
     }
     void TearDown() override { I2C_CloseChannel(handle_); }
-    Bytes log() {
-        Bytes bytes(kvsim_log_size(position_));
-        kvsim_log_read(position_, bytes.data(), bytes.size());
-        kvsim_log_clear(position_);
-        return bytes;
-    }
+    Bytes log() { return kvtest::take_engine_log(position_); }
     void answer(const Bytes &bytes) { kvsim_queue_answer(0, bytes.data(), bytes.size()); }
     unsigned position_ = 0;
     KV_HANDLE handle_ = nullptr;
@@ -382,7 +372,8 @@ TEST_F(I2cStreams, SkipAddressOnlyInFastMode) {
     EXPECT_EQ(log(), kStart + write_byte(0xA1) + read_byte(true) + kStop);
 }
 
-TEST_F(I2cWriteStreams, LastByteFailureLeavesTheDecisionToTheStop) {
+// A stop that succeeds after the last byte failed must not turn the transfer into a success.
+TEST_F(I2cWriteStreams, LastByteFailureOutranksASuccessfulStop) {
     uint32_t count = 99;
     uint8_t data[] = {1, 2, 3, 4};
     const Bytes sent = kStart + write_byte(0xA0) + write_byte(1) + write_byte(2) + write_byte(3) + write_byte(4);
@@ -395,7 +386,7 @@ TEST_F(I2cWriteStreams, LastByteFailureLeavesTheDecisionToTheStop) {
 
     count = 99;
     ASSERT_EQ(kvsim_fail_call(KVSIM_Read, 5, 78), 0);
-    EXPECT_EQ(I2C_DeviceWrite(handle_, 0x50, 4, data, &count, I2C_OPT_START | I2C_OPT_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(I2C_DeviceWrite(handle_, 0x50, 4, data, &count, I2C_OPT_START | I2C_OPT_STOP), 78u);
     EXPECT_EQ(count, 4u);
     EXPECT_EQ(log(), sent + kStop);
 
@@ -404,6 +395,16 @@ TEST_F(I2cWriteStreams, LastByteFailureLeavesTheDecisionToTheStop) {
     EXPECT_EQ(I2C_DeviceWrite(handle_, 0x50, 4, data, &count, I2C_OPT_START | I2C_OPT_STOP), 77u);
     EXPECT_EQ(count, 4u);
     EXPECT_EQ(log(), sent);
+}
+
+TEST_F(I2cStreams, LastByteReadFailureOutranksASuccessfulStop) {
+    uint32_t count = 99;
+    uint8_t data[3] = {};
+    answer({0x00, 0x11, 0x22});  // the address acknowledge and two of the three bytes
+    EXPECT_EQ(I2C_DeviceRead(handle_, 0x50, 3, data, &count, I2C_OPT_START | I2C_OPT_STOP), STATUS_IO_FAILURE);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(data[1], 0x22);
+    EXPECT_EQ(log(), kStart + write_byte(0xA1) + read_byte(true) + read_byte(true) + read_byte(true) + kStop);
 }
 
 TEST_F(I2cWriteStreams, EmptyWriteIsStartAddressStop) {

@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "device_bytes.h"
+#include "device_data.h"
+#include "engine_log.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
 
 constexpr uint32_t kOpen = I2C_OPT_START | I2C_OPT_STOP;
 
@@ -55,8 +56,6 @@ private:
     KV_STATUS init_status_ = STATUS_FAILURE;
 };
 
-Bytes device_get(const char *device, const char *key) { return device_bytes(0, device, key); }
-
 // What a round trip gave: the first failing status, or success with the data right or wrong.
 struct Outcome {
     KV_STATUS status = STATUS_SUCCESS;
@@ -81,7 +80,7 @@ Outcome eeprom_round_trip(KV_HANDLE handle, uint32_t mode) {
     if (o.status != STATUS_SUCCESS) return o;
     Bytes back(data.size());
     o.status = I2C_DeviceRead(handle, 0x50, back.size(), back.data(), &count, kOpen | I2C_OPT_NACK_FINAL_BYTE | mode);
-    const Bytes memory = device_get("eeprom", "memory");
+    const Bytes memory = kvtest::device_data("eeprom", "memory");
     o.data_right = back == data && Bytes(memory.begin() + 0x100, memory.begin() + 0x106) == data;
     return o;
 }
@@ -215,7 +214,7 @@ TEST(StretchTrace, DeviceHoldsSclLowAfterChosenBytes) {
         const SclTrace scl = scl_in_trace(path);
         EXPECT_EQ(scl.rises, c.rises) << c.options;
         EXPECT_GE(scl.longest_low, 5000u) << c.options;  // 50 us
-        const Bytes events = device_get("test", "events");
+        const Bytes events = kvtest::device_data("test", "events");
         EXPECT_EQ(std::string(events.begin(), events.end()), c.events) << c.options;
         std::remove(path.c_str());
     }
@@ -251,7 +250,7 @@ TEST(StretchStuck, TransfersEndWithAStatusAndInitRecovers) {
     ASSERT_EQ(kvsim_device_set(0, "test", "hold_scl", 0), 0);
     ASSERT_EQ(kvsim_device_put(0, "test", "events", nullptr, 0), 0);
     EXPECT_EQ(I2C_DeviceWrite(bus.handle(), 0x3C, 2, data, &count, kOpen), STATUS_SUCCESS);
-    const Bytes events = device_get("test", "events");
+    const Bytes events = kvtest::device_data("test", "events");
     EXPECT_EQ(std::string(events.begin(), events.end()), "start\naddr 3c w\nwrite 11 ack\nwrite 22 ack\nstop\n");
 }
 
@@ -281,8 +280,7 @@ TEST(StretchInit, AdaptiveClockingComesLastAndFullSpeedRefuses) {
         kvsim_log_clear(c.position);
         I2CChannelConfig config{100000, 1, c.options};
         EXPECT_EQ(I2C_InitChannel(handle, &config), c.status) << c.options;
-        Bytes log(kvsim_log_size(c.position));
-        kvsim_log_read(c.position, log.data(), log.size());
+        const Bytes log = kvtest::engine_log(c.position);
         if (c.tail.empty()) {
             EXPECT_TRUE(log.empty());
             EXPECT_EQ(config.ClockRate, 100000u);

@@ -23,7 +23,7 @@ protected:
         EXPECT_EQ(STATUS_SUCCESS, KV_Channel_Write(PROTOCOL_I2C, handle, 1, &marker, &done));
         int position = -1;
         for (unsigned p = 0; p < kvsim_channel_count(); ++p) {
-            if (engineLog(p) == Bytes{0x87}) position = static_cast<int>(p);
+            if (engine_log(p) == Bytes{0x87}) position = static_cast<int>(p);
             kvsim_log_clear(p);
         }
         EXPECT_EQ(STATUS_SUCCESS, KV_CloseChannel(PROTOCOL_I2C, handle));

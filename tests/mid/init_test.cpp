@@ -22,7 +22,7 @@ TEST_F(InitArguments, OutOfRangeValuesAreRefusedBeforeAnyDriverCall) {
             << c.clockRate << " Hz, " << c.latencyTimer << " ms";
         EXPECT_EQ(before, totalDriverCalls());
     }
-    EXPECT_TRUE(engineLog(0).empty());
+    EXPECT_TRUE(engine_log(0).empty());
 }
 
 TEST_F(InitArguments, FullSpeedBridgeRefusesRatesItsDivisorCannotReach) {
@@ -31,13 +31,13 @@ TEST_F(InitArguments, FullSpeedBridgeRefusesRatesItsDivisorCannotReach) {
     EXPECT_EQ(STATUS_BAD_PARAMETER, KV_InitChannel(PROTOCOL_SPI, handle, 457u, 16u, 0u));
     EXPECT_EQ(before + 1, totalDriverCalls());  // only the device-type query
     EXPECT_EQ(1u, kvsim_call_count(KVSIM_GetDeviceInfo));
-    EXPECT_TRUE(engineLog(0).empty());
+    EXPECT_TRUE(engine_log(0).empty());
 }
 
 TEST_F(InitArguments, SetClockRefusesRatesWithoutADivisor) {
     for (uint32_t rate : {0u, 91u, 30000001u}) EXPECT_EQ(STATUS_BAD_PARAMETER, Mid_SetClock(handle, 8, rate));
     EXPECT_EQ(STATUS_BAD_PARAMETER, Mid_SetClock(handle, 4, 457));
-    EXPECT_TRUE(engineLog(0).empty());
+    EXPECT_TRUE(engine_log(0).empty());
 }
 
 struct StreamCase {
@@ -55,7 +55,7 @@ TEST_P(InitStream, EngineReceivesTheWholeSequence) {
     openBridge(c.deviceType);
     // A fourth argument is ignored.
     ASSERT_EQ(STATUS_SUCCESS, KV_InitChannel(c.protocol, handle, c.clockRate, c.latencyTimer, c.options, 0xFFu));
-    EXPECT_EQ(concat({kSyncStream, c.clockBytes, kLoopbackOff, c.lineBytes}), engineLog(0));
+    EXPECT_EQ(concat({kSyncStream, c.clockBytes, kLoopbackOff, c.lineBytes}), engine_log(0));
     kvsim_pins pins;
     ASSERT_EQ(0, kvsim_get_pins(0, &pins));
     EXPECT_EQ(2, pins.bit_mode);
@@ -116,7 +116,7 @@ TEST_P(InitFailure, StatusComesBackUnchangedAndNothingFollows) {
     unsigned before = totalDriverCalls();
     EXPECT_EQ(0x3E0 + c.callsMade, KV_InitChannel(PROTOCOL_I2C, handle, 1000000u, 16u, 2u));
     EXPECT_EQ(c.callsMade, totalDriverCalls() - before);
-    EXPECT_EQ(c.logBefore, engineLog(0));
+    EXPECT_EQ(c.logBefore, engine_log(0));
 }
 
 const Bytes kUpToClock = {0x84, 0xAA, 0xAB};
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ChannelTest, EngineThatNeverEchoesFailsAfterTheLastPass) {
     ASSERT_EQ(0, kvsim_set_echo(0, 0));
     EXPECT_EQ(STATUS_FAILURE, KV_InitChannel(PROTOCOL_SPI, handle, 1000000u, 16u, 0u));
-    EXPECT_EQ(concat({{0x84}, Bytes(4097, 0xAA)}), engineLog(0));
+    EXPECT_EQ(concat({{0x84}, Bytes(4097, 0xAA)}), engine_log(0));
 }
 
 }  // namespace

@@ -10,17 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "engine_log.h"
 #include "korvin_infra.h"
 #include "korvin_mid.h"
 #include "kvsim.h"
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+using kvtest::Bytes;
+using kvtest::concat;
+using kvtest::engine_log;
 
 // One bridge of the given type with one channel per location word (no devices on its bus).
 inline std::string bridgeJson(unsigned type, const std::string &serial, std::initializer_list<unsigned> locations) {
@@ -43,12 +41,6 @@ inline unsigned totalDriverCalls() {
     unsigned total = 0;
     for (int entry = 0; entry < KVSIM_ENTRY_COUNT; ++entry) total += kvsim_call_count(static_cast<kvsim_entry>(entry));
     return total;
-}
-
-inline Bytes engineLog(unsigned position) {
-    Bytes log(kvsim_log_size(position));
-    log.resize(kvsim_log_read(position, log.data(), log.size()));
-    return log;
 }
 
 // A test on one opened channel at list position 0 of the given bridge type.

@@ -26,7 +26,7 @@ TEST_P(EchoScan, FindsTheEchoOnlyRightAfterAMarker) {
     KV_STATUS status = Mid_SendReceiveCmdFromVELTA(handle, 0, 0xAB, &echoSeen);
     EXPECT_EQ(c.echo ? STATUS_SUCCESS : kStop, status);
     EXPECT_EQ(c.echo ? 1 : 0, echoSeen);
-    EXPECT_EQ(Bytes{0xAB}, engineLog(0));
+    EXPECT_EQ(Bytes{0xAB}, engine_log(0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -46,7 +46,7 @@ TEST_F(ChannelTest, ResendingSendsTheCommandInEveryPass) {
     uint8_t echoSeen = 0xEE;
     EXPECT_EQ(kStop, Mid_SendReceiveCmdFromVELTA(handle, 1, 0xAA, &echoSeen));
     EXPECT_EQ(0, echoSeen);
-    EXPECT_EQ((Bytes{0xAA, 0xAA, 0xAA}), engineLog(0));
+    EXPECT_EQ((Bytes{0xAA, 0xAA, 0xAA}), engine_log(0));
 }
 
 TEST_F(ChannelTest, EchoWaitAcceptsAFullScratchBufferButNotMore) {
@@ -68,11 +68,11 @@ TEST_F(ChannelTest, EchoWaitAcceptsAFullScratchBufferButNotMore) {
 TEST_F(ChannelTest, SyncFailsWhenTheSecondPhaseSeesNoEcho) {
     ASSERT_EQ(STATUS_SUCCESS, Mid_EnableVELTAIn(handle));
     ASSERT_EQ(STATUS_SUCCESS, Mid_SyncVELTA(handle));
-    EXPECT_EQ((Bytes{0xAA, 0xAB}), engineLog(0));
+    EXPECT_EQ((Bytes{0xAA, 0xAB}), engine_log(0));
     kvsim_log_clear(0);
     ASSERT_EQ(0, kvsim_fail_call(KVSIM_Write, 2, kStop));  // the 0xAB
     EXPECT_EQ(kStop, Mid_SyncVELTA(handle));
-    EXPECT_EQ(Bytes{0xAA}, engineLog(0));
+    EXPECT_EQ(Bytes{0xAA}, engine_log(0));
 }
 
 TEST_F(ChannelTest, DrainReadsInScratchSizedPiecesWhatWasPendingAtTheStart) {
@@ -81,7 +81,7 @@ TEST_F(ChannelTest, DrainReadsInScratchSizedPiecesWhatWasPendingAtTheStart) {
     EXPECT_EQ(3u, kvsim_call_count(KVSIM_Read));  // 4096 + 4096 + 1808
     EXPECT_EQ(1u, kvsim_call_count(KVSIM_GetQueueStatus));
     EXPECT_EQ(0u, kvsim_pending(0));
-    EXPECT_TRUE(engineLog(0).empty());
+    EXPECT_TRUE(engine_log(0).empty());
 }
 
 TEST_F(ChannelTest, DrainContinuesAfterShortReadsAndStopsWhenAReadBringsNothing) {
@@ -138,7 +138,7 @@ TEST_F(ChannelTest, GpioCommands) {
     kvsim_log_clear(0);
     EXPECT_EQ(STATUS_SUCCESS, KV_WriteGPIO(handle, 0xFF, 0x0F));
     EXPECT_EQ(STATUS_SUCCESS, Mid_SetGPIOLow(handle, 0x02, 0x13));
-    EXPECT_EQ((Bytes{0x82, 0x0F, 0xFF, 0x80, 0x02, 0x13}), engineLog(0));
+    EXPECT_EQ((Bytes{0x82, 0x0F, 0xFF, 0x80, 0x02, 0x13}), engine_log(0));
     kvsim_pins pins;
     ASSERT_EQ(0, kvsim_get_pins(0, &pins));
     EXPECT_EQ(0x0F, pins.high_value);
@@ -151,7 +151,7 @@ TEST_F(ChannelTest, GpioCommands) {
     uint8_t value = 0;
     EXPECT_EQ(STATUS_SUCCESS, KV_ReadGPIO(handle, &value));
     EXPECT_EQ(0x5A, value);
-    EXPECT_EQ((Bytes{0x82, 0x5A, 0xFF, 0x83, 0x87}), engineLog(0));
+    EXPECT_EQ((Bytes{0x82, 0x5A, 0xFF, 0x83, 0x87}), engine_log(0));
 }
 
 TEST_F(ChannelTest, ReadGpioWithoutAnAnswerByte) {
@@ -182,7 +182,7 @@ TEST_F(ChannelTest, ChannelTransportIgnoresTheProtocol) {
     done = 0;
     EXPECT_EQ(STATUS_SUCCESS, KV_Channel_Write(PROTOCOL_I2C, handle, 3, command, &done));
     EXPECT_EQ(3u, done);
-    EXPECT_EQ(concat({Bytes(command, command + 3), Bytes(command, command + 3)}), engineLog(0));
+    EXPECT_EQ(concat({Bytes(command, command + 3), Bytes(command, command + 3)}), engine_log(0));
 
     const Bytes answers = {1, 2, 3};
     ASSERT_EQ(0, kvsim_queue_answer(0, answers.data(), answers.size()));

@@ -82,7 +82,7 @@ TEST_F(EngineChannel, InjectedFailureFiresOnceOnTheNthCall) {
     EXPECT_EQ(KV_Write(handle, &byte, 1, &done), 77u);
     EXPECT_EQ(KV_Write(handle, &byte, 1, &done), 0u);
     EXPECT_EQ(kvsim_call_count(KVSIM_Write), before + 3);
-    EXPECT_EQ(log(), (Bytes{0xAA, 0xAA}));  // the failed write moved nothing
+    EXPECT_EQ(engine_log(), (Bytes{0xAA, 0xAA}));  // the failed write moved nothing
 }
 
 TEST_F(EngineChannel, ShortTransfersMoveAndReportFewerBytes) {
@@ -91,7 +91,7 @@ TEST_F(EngineChannel, ShortTransfersMoveAndReportFewerBytes) {
     uint32_t done = 0;
     ASSERT_EQ(KV_Write(handle, bytes, 3, &done), 0u);
     EXPECT_EQ(done, 2u);
-    EXPECT_EQ(log(), (Bytes{0xAA, 0xAB}));
+    EXPECT_EQ(engine_log(), (Bytes{0xAA, 0xAB}));
     ASSERT_EQ(kvsim_short_transfer(KVSIM_Read, 1, 1), 0);
     uint8_t out[4] = {};
     ASSERT_EQ(KV_Read(handle, out, 4, &done), 0u);

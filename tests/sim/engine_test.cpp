@@ -9,13 +9,13 @@ const Bytes kStream = {0x80, 0x0B, 0x0B, 0x84, 0x31, 0x01, 0x00, 0xA5, 0x3C, 0x3
 TEST_F(EngineChannel, EverySplitOfAStreamGivesTheSameLogAndAnswers) {
     write(kStream);
     const Bytes whole = read_all();
-    ASSERT_EQ(log(), kStream);
+    ASSERT_EQ(engine_log(), kStream);
     for (size_t split = 1; split < kStream.size(); ++split) {
         open();
         write(Bytes(kStream.begin(), kStream.begin() + long(split)));
         write(Bytes(kStream.begin() + long(split), kStream.end()));
         EXPECT_EQ(read_all(), whole) << "split at " << split;
-        EXPECT_EQ(log(), kStream);
+        EXPECT_EQ(engine_log(), kStream);
     }
     // loopback bytes, five loopback bits in the low bits, echo, pins (data out left at the last bit 0), echo
     EXPECT_EQ(whole, (Bytes{0xA5, 0x3C, 0x1E, 0xFA, 0xAA, 0x09, 0x0F, 0xFA, 0xAB}));
@@ -119,7 +119,7 @@ TEST_F(EngineChannel, BytesOutsideEngineModeAreLoggedNotExecuted) {
     ASSERT_EQ(KV_SetBitMode(handle, 0, 0), 0u);
     write({0xAA, 0x81});
     EXPECT_TRUE(read_all().empty());
-    EXPECT_EQ(log(), (Bytes{0xAA, 0x81}));
+    EXPECT_EQ(engine_log(), (Bytes{0xAA, 0x81}));
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ TEST_F(EngineChannel, AFullAnswerQueueStallsTheWriteWithItsOwnStatus) {
     EXPECT_EQ(KV_Write(handle, stream.data(), uint32_t(stream.size()), &done), KVSIM_STATUS_QUEUE_FULL);
     EXPECT_EQ(done, 16u * 3 + 2);
     EXPECT_EQ(kvsim_pending(0), 16u << 16);
-    EXPECT_EQ(log().size(), done);
+    EXPECT_EQ(engine_log().size(), done);
     Bytes some(1u << 16);
     uint32_t got = 0;
     ASSERT_EQ(KV_Read(handle, some.data(), uint32_t(some.size()), &got), 0u);
@@ -141,5 +141,5 @@ TEST_F(EngineChannel, AFullAnswerQueueStallsTheWriteWithItsOwnStatus) {
     EXPECT_EQ(KV_Write(handle, stream.data() + taken, uint32_t(stream.size() - taken), &done), KVSIM_STATUS_QUEUE_FULL);
     EXPECT_EQ(done, 3u);  // the stalled command completes; the next one stalls on its last byte again
     EXPECT_EQ(kvsim_pending(0), 16u << 16);
-    EXPECT_EQ(log().size(), taken + 3);
+    EXPECT_EQ(engine_log().size(), taken + 3);
 }

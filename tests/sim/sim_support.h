@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "engine_log.h"
 #include "kvsim.h"
 
 extern "C" {
@@ -21,7 +23,8 @@ KV_STATUS KV_Write(KV_HANDLE, void *, uint32_t, uint32_t *);
 KV_STATUS KV_GetDeviceInfo(KV_HANDLE, uint32_t *, uint32_t *, char *, char *, void *);
 }
 
-using Bytes = std::vector<uint8_t>;
+using kvtest::Bytes;
+using kvtest::engine_log;
 
 inline const char *kOneBridge(const char *type) {
     static std::string json;
@@ -50,11 +53,6 @@ protected:
         uint32_t got = 0;
         EXPECT_EQ(KV_Read(handle, out.data(), uint32_t(out.size()), &got), 0u);
         out.resize(got);
-        return out;
-    }
-    Bytes log() {
-        Bytes out(kvsim_log_size(0));
-        out.resize(kvsim_log_read(0, out.data(), out.size()));
         return out;
     }
     KV_HANDLE handle = nullptr;

@@ -5,6 +5,11 @@
 
 using namespace spitest;
 
+// The library's diagnostic hook has no effect of its own; this program's definition takes its
+// place, so that the tests can see which failures reach it and how often.
+static std::vector<KV_STATUS> g_reports;
+extern "C" KV_API void Infra_DbgPrintStatus(KV_STATUS status) { g_reports.push_back(status); }
+
 namespace {
 
 constexpr KV_STATUS kFault = 0x77;
@@ -46,6 +51,35 @@ TEST_F(SpiFaults, FailedStepEndsTheTransferAndLeavesChipSelectAsserted) {
     EXPECT_EQ(SPI_ToggleCS(handle, 0), kFault);
     EXPECT_EQ(saved().reserved, 0x080B);
     EXPECT_TRUE(engine_log().empty());
+}
+
+// A failure is reported once, where it is found, whichever step of the write finds it.
+TEST_F(SpiFaults, WriteReportsEachFailureOnce) {
+    struct Case {
+        const char *step;
+        void (*fault)();
+        uint32_t length, options;
+        KV_STATUS status;
+    };
+    const Case cases[] = {
+        {"chip-select assertion", [] { kvsim_fail_call(KVSIM_Write, 1, kFault); }, 2, 0x06, kFault},
+        {"byte data", [] { kvsim_fail_call(KVSIM_Write, 2, kFault); }, 2, 0x04, kFault},
+        {"second bit chunk", [] { kvsim_fail_call(KVSIM_Write, 2, kFault); }, 12, SPI_XFER_IN_BITS, kFault},
+        {"short bit chunk", [] { kvsim_short_transfer(KVSIM_Write, 1, 1); }, 4, SPI_XFER_IN_BITS, STATUS_IO_FAILURE},
+        {"release", [] { kvsim_fail_call(KVSIM_Write, 3, kFault); }, 2, 0x06, kFault},
+    };
+    uint8_t data[2] = {1, 2};
+    uint32_t done = 0;
+    for (const Case &c : cases) {
+        ASSERT_EQ(SPI_ToggleCS(handle, 0), STATUS_SUCCESS);
+        g_reports.clear();
+        c.fault();
+        EXPECT_EQ(SPI_Write(handle, data, c.length, &done, c.options), c.status) << c.step;
+        EXPECT_EQ(g_reports, std::vector<KV_STATUS>{c.status}) << c.step;
+    }
+    g_reports.clear();
+    EXPECT_EQ(SPI_Write(handle, data, 2, &done, 0x06), STATUS_SUCCESS);
+    EXPECT_TRUE(g_reports.empty());
 }
 
 TEST_F(SpiFaults, ExchangeCountsFromZeroOnceChipSelectIsAsserted) {

@@ -9,18 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "device_data.h"
+#include "engine_log.h"
+#include "frames.h"
 #include "kvsim.h"
 #include "libVELTA_spi.h"
 
 namespace spitest {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+using kvtest::Bytes;
+using kvtest::concat;
+using kvtest::device_data;
+using kvtest::engine_log;
+using kvtest::Frame;
 
 // A device object for the configuration: kind, name, chip-select pin, mode, polarity, extras.
 inline std::string device(const std::string &kind, const std::string &name, int cs, unsigned mode,
@@ -39,43 +41,9 @@ inline std::string bridges(unsigned type, std::initializer_list<std::string> cha
            "]}]}";
 }
 
-inline Bytes engine_log(unsigned position = 0) {
-    Bytes bytes(kvsim_log_size(position));
-    bytes.resize(kvsim_log_read(position, bytes.data(), bytes.size()));
-    return bytes;
-}
-
-inline Bytes device_data(const char *name, const char *key, unsigned position = 0) {
-    std::size_t length = 0;
-    kvsim_device_get(position, name, key, nullptr, 0, &length);
-    Bytes bytes(length);
-    kvsim_device_get(position, name, key, bytes.data(), bytes.size(), &length);
-    return bytes;
-}
-
-// A test device's frames: bit count, then the bytes it saw (a partial last byte left-aligned).
-struct Frame {
-    std::uint32_t bits;
-    Bytes bytes;
-    bool operator==(const Frame &other) const { return bits == other.bits && bytes == other.bytes; }
-};
-
-inline void PrintTo(const Frame &frame, std::ostream *os) {
-    *os << frame.bits << " bits:";
-    for (std::uint8_t b : frame.bytes) *os << ' ' << std::hex << int(b) << std::dec;
-}
-
+// The frames a test device recorded.
 inline std::vector<Frame> frames(const char *name, unsigned position = 0) {
-    Bytes raw = device_data(name, "frames", position);
-    std::vector<Frame> all;
-    for (std::size_t i = 0; i + 4 <= raw.size();) {
-        std::uint32_t bits = raw[i] | raw[i + 1] << 8 | raw[i + 2] << 16 | std::uint32_t(raw[i + 3]) << 24;
-        i += 4;
-        std::size_t n = (bits + 7) / 8;
-        all.push_back({bits, Bytes(raw.begin() + long(i), raw.begin() + long(i + n))});
-        i += n;
-    }
-    return all;
+    return kvtest::decode_frames(device_data(name, "frames", position));
 }
 
 inline void script(const char *name, const Bytes &answers, unsigned position = 0) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_log.h"
 #include "kvsim.h"
 #include "libVELTA_spi.h"
 #include "tq_api.h"
@@ -49,9 +50,7 @@ protected:
     std::vector<std::uint8_t> sent_by(Body body) {
         kvsim_log_clear(0);
         body();
-        std::vector<std::uint8_t> log(kvsim_log_size(0));
-        kvsim_log_read(0, log.data(), log.size());
-        return log;
+        return kvtest::engine_log(0);
     }
     void TearDown() override {
         if (handle_ != nullptr) TQ_Close(handle_);

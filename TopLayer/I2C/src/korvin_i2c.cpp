@@ -37,32 +37,31 @@ enum ReportLine : int {
     kLineDeviceWriteCount = 429,
 };
 
-// Engine opcodes.
-constexpr uint8_t kSetLowPins = 0x80;
-constexpr uint8_t kBitsOutRising = 0x12;
-constexpr uint8_t kBitsOutFalling = 0x13;
-constexpr uint8_t kBitsInRising = 0x22;
-constexpr uint8_t kSendImmediate = 0x87;
-constexpr uint8_t kThreePhaseOn = 0x8C;
+// Bit shifts: bits out on the rising or falling edge, bits in on the rising edge.
+constexpr uint8_t kBitsOutRising = VELTA_SHIFT_OUT | VELTA_SHIFT_BITS;
+constexpr uint8_t kBitsOutFalling = VELTA_SHIFT_OUT | VELTA_SHIFT_BITS | VELTA_SHIFT_OUT_FALLING;
+constexpr uint8_t kBitsInRising = VELTA_SHIFT_IN | VELTA_SHIFT_BITS;
 
-// Low-pin values (bit 0 SCL, bit 1 SDA) and directions (SCL, SDA and pin 4 outputs, or SDA
-// released, or both lines released).
-constexpr uint8_t kSclHighSdaHigh = 0x03;
-constexpr uint8_t kSclHighSdaLow = 0x01;
+// Low-pin values and directions (SCL, SDA and the spare pin outputs, or SDA released, or both
+// lines released).
+constexpr uint8_t kScl = VELTA_PIN_CLOCK;
+constexpr uint8_t kSda = VELTA_PIN_DATA_OUT;
+constexpr uint8_t kSclHighSdaHigh = kScl | kSda;
+constexpr uint8_t kSclHighSdaLow = kScl;
 constexpr uint8_t kSclLowSdaLow = 0x00;
-constexpr uint8_t kSclLowSdaHigh = 0x02;
-constexpr uint8_t kDirDriveBoth = 0x13;
-constexpr uint8_t kDirReleaseSda = 0x11;
-constexpr uint8_t kDirReleaseBoth = 0x10;
+constexpr uint8_t kSclLowSdaHigh = kSda;
+constexpr uint8_t kDirDriveBoth = kScl | kSda | VELTA_PIN_I2C_SPARE;
+constexpr uint8_t kDirReleaseSda = kScl | VELTA_PIN_I2C_SPARE;
+constexpr uint8_t kDirReleaseBoth = VELTA_PIN_I2C_SPARE;
 
 // How long each pin state of a start or stop condition is held, in repeated commands.
 constexpr int kStartIdleHold = 10;
 constexpr int kStartLowHold = 20;
 constexpr int kStopHold = 10;
 
-constexpr size_t kPinStateLength = 3;
+constexpr size_t kPinStateLength = i2c_fast::kPinStateBytes;
 constexpr size_t kConditionLength = i2c_fast::kConditionBytes;
-constexpr size_t kBytePrimitiveLength = 12;
+constexpr size_t kBytePrimitiveLength = i2c_fast::kByteBlockBytes + 1;  // and send-immediate
 constexpr size_t kAddressBlockLength = i2c_fast::kAddressBlockBytes;
 constexpr size_t kWriteBlockBudget = 11;  // per buffer unit, as the fast write allocates
 constexpr size_t kReadBlockBudget = 12;   // per buffer unit, as the fast read allocates
@@ -83,7 +82,7 @@ public:
     bool fits() const { return length_ <= capacity_; }
 
     void pins(uint8_t value, uint8_t direction, int repeat = 1) {
-        for (int i = 0; i < repeat; ++i) put3(kSetLowPins, value, direction);
+        for (int i = 0; i < repeat; ++i) put3(VELTA_CMD_SET_LOW_PINS, value, direction);
     }
     void start() {
         pins(kSclHighSdaHigh, kDirDriveBoth, kStartIdleHold);
@@ -117,7 +116,7 @@ public:
         pins(kSclLowSdaHigh, kDirDriveBoth);
         put3(kBitsOutRising, 0x00, ack ? kGiveAck : kGiveNack);
     }
-    void send_immediate() { put(kSendImmediate); }
+    void send_immediate() { put(VELTA_CMD_SEND_IMMEDIATE); }
 
 private:
     void put(uint8_t byte) {
@@ -138,11 +137,6 @@ private:
 static_assert(kConditionLength == kPinStateLength * (kStartIdleHold + kStartLowHold + 1), "start length");
 static_assert(kConditionLength == kPinStateLength * (3 * kStopHold + 1), "stop length");
 
-KV_STATUS reported(KV_STATUS status) {
-    if (status != STATUS_SUCCESS) Infra_DbgPrintStatus(status);
-    return status;
-}
-
 KV_STATUS write_stream(KV_HANDLE handle, const CommandStream &stream, uint32_t *written) {
     return KV_Channel_Write(PROTOCOL_I2C, handle, stream.length(), stream.data(), written);
 }
@@ -162,14 +156,14 @@ KV_STATUS send_condition(KV_HANDLE handle, bool start) {
 KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait_before_read, uint8_t *answer) {
     uint32_t written = 0;
     KV_STATUS status = write_stream(handle, stream, &written);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (written != stream.length()) return STATUS_IO_FAILURE;
+    if (status != STATUS_SUCCESS) return status;
+    if (written != stream.length()) return Infra_Report(STATUS_IO_FAILURE);
     if (wait_before_read) usleep(1000);
     uint8_t byte = 0;
     uint32_t got = 0;
     status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &byte, &got);
-    if (status != STATUS_SUCCESS) return reported(status);
-    if (got != 1) return STATUS_IO_FAILURE;
+    if (status != STATUS_SUCCESS) return status;
+    if (got != 1) return Infra_Report(STATUS_IO_FAILURE);
     *answer = byte;
     return STATUS_SUCCESS;
 }
@@ -180,8 +174,8 @@ KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait
 KV_STATUS stretching_refusal(KV_HANDLE handle) {
     uint32_t type = 0;
     const KV_STATUS status = Mid_GetKvDeviceType(handle, &type);
-    if (status != STATUS_SUCCESS) return reported(status);
-    return type == KV_DEVICE_FULL_SPEED_DUAL ? STATUS_BAD_PARAMETER : STATUS_SUCCESS;
+    if (status != STATUS_SUCCESS) return status;
+    return type == KV_DEVICE_FULL_SPEED_DUAL ? Infra_Report(STATUS_BAD_PARAMETER) : STATUS_SUCCESS;
 }
 
 // Every clock edge then waits until SCL, wired back to pin 7, follows, so a device holding
@@ -189,7 +183,7 @@ KV_STATUS stretching_refusal(KV_HANDLE handle) {
 KV_STATUS adaptive_clocking_on(KV_HANDLE handle) {
     uint8_t command = VELTA_CMD_ADAPTIVE_CLOCKING_ON;
     uint32_t written = 0;
-    return reported(KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written));
+    return KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
 }
 
 // ---- fast mode ----
@@ -205,15 +199,16 @@ bool conflicting_fast_modes(uint32_t options) {
 // What a fast transfer refuses before it allocates or sends anything: an address wider than
 // seven bits would reach another device, and a stream beyond one driver write would be cut.
 KV_STATUS fast_refusal(uint32_t address, uint32_t size, uint32_t options, bool read) {
-    if (address > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
-    if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read))) return STATUS_NO_RESOURCES;
+    if (address > kHighest7BitAddress || conflicting_fast_modes(options)) return Infra_Report(STATUS_BAD_PARAMETER);
+    if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read)))
+        return Infra_Report(STATUS_NO_RESOURCES);
     return STATUS_SUCCESS;
 }
 
 // A fast stream counts as sent only when the driver took all of it.
 KV_STATUS whole_write(KV_STATUS status, uint32_t written, const CommandStream &stream) {
     if (status != STATUS_SUCCESS) return status;
-    return written == stream.length() ? STATUS_SUCCESS : STATUS_IO_FAILURE;
+    return written == stream.length() ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
 }
 
 struct FastShape {
@@ -276,22 +271,23 @@ bool abort_on_nack(uint32_t options) { return (options & I2C_OPT_ABORT_ON_NACK) 
 KV_STATUS open_transaction(KV_HANDLE handle, uint32_t address, bool read, uint32_t options) {
     if (options & I2C_OPT_START) {
         KV_STATUS status = I2C_Start(handle);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
     }
     uint8_t ack = 0;
     KV_STATUS status = I2C_WriteDeviceAddress(handle, address, read ? 1 : 0, 0, &ack);
-    if (status != STATUS_SUCCESS) return reported(status);
-    return (ack & kAckMask) ? STATUS_NO_DEVICE : STATUS_SUCCESS;
+    if (status != STATUS_SUCCESS) return status;
+    return (ack & kAckMask) ? Infra_Report(STATUS_NO_DEVICE) : STATUS_SUCCESS;
 }
 
-// After the data: a short count is an I/O failure with the bus left open; otherwise the stop
-// (if asked) decides, else the last primitive's status.
+// After the data: a short count is an I/O failure with the bus left open. Otherwise the stop
+// (if asked) is sent, and the last byte's failure, if it failed, outranks the stop's status:
+// a stop that succeeds does not make a failed byte a success.
 KV_STATUS close_transaction(KV_HANDLE handle, uint32_t size, uint32_t counted, KV_STATUS last,
                             uint32_t *count, uint32_t options) {
     *count = counted;
-    if (counted != size) return STATUS_IO_FAILURE;
-    if (options & I2C_OPT_STOP) return reported(I2C_Stop(handle));
-    return last;
+    if (counted != size) return Infra_Report(STATUS_IO_FAILURE);
+    KV_STATUS stop = (options & I2C_OPT_STOP) ? I2C_Stop(handle) : STATUS_SUCCESS;
+    return last != STATUS_SUCCESS ? last : stop;
 }
 
 }  // namespace
@@ -301,38 +297,23 @@ extern "C" {
 // ---- channel operations ----
 
 KV_API KV_STATUS I2C_GetNumChannels(uint32_t *numChannels) {
-    if (!numChannels) {
-        Infra_ReportNull(kSourcePath, kLineGetNumChannelsCount, "I2C_GetNumChannels");
-        return STATUS_BAD_PARAMETER;
-    }
-    return reported(KV_GetNumChannels(PROTOCOL_I2C, numChannels));
+    if (!numChannels) return Infra_NullArgument(kSourcePath, kLineGetNumChannelsCount, "I2C_GetNumChannels");
+    return KV_GetNumChannels(PROTOCOL_I2C, numChannels);
 }
 
 KV_API KV_STATUS I2C_GetChannelInfo(uint32_t index, DeviceListEntry *chanInfo) {
-    if (!chanInfo) {
-        Infra_ReportNull(kSourcePath, kLineGetChannelInfoEntry, "I2C_GetChannelInfo");
-        return STATUS_BAD_PARAMETER;
-    }
-    return reported(KV_GetChannelInfo(PROTOCOL_I2C, index + 1, chanInfo));
+    if (!chanInfo) return Infra_NullArgument(kSourcePath, kLineGetChannelInfoEntry, "I2C_GetChannelInfo");
+    return KV_GetChannelInfo(PROTOCOL_I2C, index + 1, chanInfo);
 }
 
 KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle) {
-    if (!handle) {
-        Infra_ReportNull(kSourcePath, kLineOpenChannelHandle, "I2C_OpenChannel");
-        return STATUS_BAD_PARAMETER;
-    }
-    return reported(KV_OpenChannel(PROTOCOL_I2C, index + 1, handle));
+    if (!handle) return Infra_NullArgument(kSourcePath, kLineOpenChannelHandle, "I2C_OpenChannel");
+    return KV_OpenChannel(PROTOCOL_I2C, index + 1, handle);
 }
 
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
-    if (!config) {
-        Infra_ReportNull(kSourcePath, kLineInitChannelConfig, "I2C_InitChannel");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (!handle) {
-        Infra_ReportNull(kSourcePath, kLineInitChannelHandle, "I2C_InitChannel");
-        return STATUS_BAD_PARAMETER;
-    }
+    if (!config) return Infra_NullArgument(kSourcePath, kLineInitChannelConfig, "I2C_InitChannel");
+    if (!handle) return Infra_NullArgument(kSourcePath, kLineInitChannelHandle, "I2C_InitChannel");
     const bool stretching = (config->configOptions & I2C_CFG_CLOCK_STRETCHING) != 0;
     if (stretching) {
         const KV_STATUS refused = stretching_refusal(handle);
@@ -346,34 +327,31 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
     }
     KV_STATUS status = KV_InitChannel(PROTOCOL_I2C, handle, config->ClockRate, uint32_t{config->LatencyTimer},
                                       config->configOptions);
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     if (three_phase) {
-        uint8_t command = kThreePhaseOn;
+        uint8_t command = VELTA_CMD_THREE_PHASE_ON;
         uint32_t written = 0;
         status = KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
     }
-    status = reported(I2C_SaveChannelConfig(handle, config));
+    status = I2C_SaveChannelConfig(handle, config);
     if (status != STATUS_SUCCESS || !stretching) return status;
     return adaptive_clocking_on(handle);
 }
 
 KV_API KV_STATUS I2C_CloseChannel(KV_HANDLE handle) {
-    if (!handle) {
-        Infra_ReportNull(kSourcePath, kLineCloseChannelHandle, "I2C_CloseChannel");
-        return STATUS_BAD_PARAMETER;
-    }
-    return reported(KV_CloseChannel(PROTOCOL_I2C, handle));
+    if (!handle) return Infra_NullArgument(kSourcePath, kLineCloseChannelHandle, "I2C_CloseChannel");
+    return KV_CloseChannel(PROTOCOL_I2C, handle);
 }
 
 KV_API KV_STATUS I2C_SaveChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
     (void)handle;
-    return config ? STATUS_SUCCESS : STATUS_BAD_PARAMETER;
+    return config ? STATUS_SUCCESS : Infra_Report(STATUS_BAD_PARAMETER);
 }
 
 KV_API KV_STATUS I2C_GetChannelConfig(KV_HANDLE handle, I2CChannelConfig *config) {
     (void)handle;
-    return config ? STATUS_SUCCESS : STATUS_BAD_PARAMETER;
+    return config ? STATUS_SUCCESS : Infra_Report(STATUS_BAD_PARAMETER);
 }
 
 // ---- bus primitives ----
@@ -384,14 +362,14 @@ KV_API KV_STATUS I2C_Stop(KV_HANDLE handle) { return send_condition(handle, fals
 
 KV_API KV_STATUS I2C_WriteDeviceAddress(KV_HANDLE handle, uint32_t deviceAddress, uint8_t read,
                                         uint8_t addressLen10bit, uint8_t *ack) {
-    if (!ack) return STATUS_BAD_PARAMETER;
-    if (addressLen10bit) return STATUS_UNSUPPORTED;
+    if (!ack) return Infra_Report(STATUS_BAD_PARAMETER);
+    if (addressLen10bit) return Infra_Report(STATUS_UNSUPPORTED);
     const uint8_t address_byte = static_cast<uint8_t>(deviceAddress * 2 + (read ? 1 : 0));
-    return reported(I2C_Write8bitsAndGetAck(handle, address_byte, ack));
+    return I2C_Write8bitsAndGetAck(handle, address_byte, ack);
 }
 
 KV_API KV_STATUS I2C_Write8bitsAndGetAck(KV_HANDLE handle, uint8_t data, uint8_t *ack) {
-    if (!ack) return STATUS_BAD_PARAMETER;
+    if (!ack) return Infra_Report(STATUS_BAD_PARAMETER);
     uint8_t bytes[kBytePrimitiveLength];
     CommandStream stream(bytes, sizeof bytes);
     stream.write_bits_get_ack(8, data);
@@ -403,7 +381,7 @@ KV_API KV_STATUS I2C_Write8bitsAndGetAck(KV_HANDLE handle, uint8_t data, uint8_t
 }
 
 KV_API KV_STATUS I2C_Read8bitsAndGiveAck(KV_HANDLE handle, uint8_t *data, uint8_t ack) {
-    if (!data) return STATUS_BAD_PARAMETER;
+    if (!data) return Infra_Report(STATUS_BAD_PARAMETER);
     uint8_t bytes[kBytePrimitiveLength];
     CommandStream stream(bytes, sizeof bytes);
     stream.read_bits(8);
@@ -416,20 +394,12 @@ KV_API KV_STATUS I2C_Read8bitsAndGiveAck(KV_HANDLE handle, uint8_t *data, uint8_
 
 KV_API KV_STATUS I2C_DeviceWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                                  uint8_t *buffer, uint32_t *sizeTransferred, uint32_t options) {
-    if (!handle) {
-        Infra_ReportNull(kSourcePath, kLineDeviceWriteHandle, "I2C_DeviceWrite");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (!buffer) {
-        Infra_ReportNull(kSourcePath, kLineDeviceWriteBuffer, "I2C_DeviceWrite");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (!sizeTransferred) {
-        Infra_ReportNull(kSourcePath, kLineDeviceWriteCount, "I2C_DeviceWrite");
-        return STATUS_BAD_PARAMETER;
-    }
+    if (!handle) return Infra_NullArgument(kSourcePath, kLineDeviceWriteHandle, "I2C_DeviceWrite");
+    if (!buffer) return Infra_NullArgument(kSourcePath, kLineDeviceWriteBuffer, "I2C_DeviceWrite");
+    if (!sizeTransferred) return Infra_NullArgument(kSourcePath, kLineDeviceWriteCount, "I2C_DeviceWrite");
     // Only seven address bits reach the bus: a wider address would reach another device.
-    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options))
+        return Infra_Report(STATUS_BAD_PARAMETER);
     Mid_PurgeDevice(handle);
     if (fast_mode(options))
         return I2C_FastWrite(handle, deviceAddress, sizeToTransfer, buffer, nullptr, sizeTransferred, options);
@@ -441,7 +411,7 @@ KV_API KV_STATUS I2C_DeviceWrite(KV_HANDLE handle, uint32_t deviceAddress, uint3
         uint8_t ack = 0;
         status = I2C_Write8bitsAndGetAck(handle, buffer[counted], &ack);
         ++counted;
-        if (abort_on_nack(options) && (ack & kAckMask)) return STATUS_WRITE_REFUSED;
+        if (abort_on_nack(options) && (ack & kAckMask)) return Infra_Report(STATUS_WRITE_REFUSED);
         if (status != STATUS_SUCCESS) break;
     }
     return close_transaction(handle, sizeToTransfer, counted, status, sizeTransferred, options);
@@ -449,19 +419,11 @@ KV_API KV_STATUS I2C_DeviceWrite(KV_HANDLE handle, uint32_t deviceAddress, uint3
 
 KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                                 uint8_t *buffer, uint32_t *sizeTransferred, uint32_t options) {
-    if (!handle) {
-        Infra_ReportNull(kSourcePath, kLineDeviceReadHandle, "I2C_DeviceRead");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (!buffer) {
-        Infra_ReportNull(kSourcePath, kLineDeviceReadBuffer, "I2C_DeviceRead");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (!sizeTransferred) {
-        Infra_ReportNull(kSourcePath, kLineDeviceReadCount, "I2C_DeviceRead");
-        return STATUS_BAD_PARAMETER;
-    }
-    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options)) return STATUS_BAD_PARAMETER;
+    if (!handle) return Infra_NullArgument(kSourcePath, kLineDeviceReadHandle, "I2C_DeviceRead");
+    if (!buffer) return Infra_NullArgument(kSourcePath, kLineDeviceReadBuffer, "I2C_DeviceRead");
+    if (!sizeTransferred) return Infra_NullArgument(kSourcePath, kLineDeviceReadCount, "I2C_DeviceRead");
+    if (deviceAddress > kHighest7BitAddress || conflicting_fast_modes(options))
+        return Infra_Report(STATUS_BAD_PARAMETER);
     if (fast_mode(options))
         return I2C_FastRead(handle, deviceAddress, sizeToTransfer, buffer, nullptr, sizeTransferred, options);
 
@@ -481,21 +443,21 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
 KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                                uint8_t *buffer, uint8_t *ackBuffer, uint32_t *sizeTransferred,
                                uint32_t options) {
-    if (!buffer || !sizeTransferred) return STATUS_BAD_PARAMETER;
+    if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, false);
     if (status != STATUS_SUCCESS) return status;
     const FastShape shape = fast_shape(sizeToTransfer, options, false);
     std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return STATUS_NO_RESOURCES;
+    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
     CommandStream stream(bytes.get(), shape.capacity);
     build_fast_stream(stream, shape, deviceAddress, buffer, options, false);
-    if (!stream.fits()) return STATUS_FAILURE;
+    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
 
     uint32_t written = 0;
     status = write_stream(handle, stream, &written);
     status = whole_write(status, written, stream);
     *sizeTransferred = sizeToTransfer;
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
 
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
@@ -506,10 +468,10 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     if (options & I2C_OPT_FAST_BYTES) {
         // One acknowledge per data byte; U is the size + 1 here, so the read fits.
         std::unique_ptr<uint8_t[]> acks = allocate(shape.units);
-        if (!acks) return STATUS_NO_RESOURCES;
+        if (!acks) return Infra_Report(STATUS_NO_RESOURCES);
         uint32_t got = 0;
         status = KV_Channel_Read(PROTOCOL_I2C, handle, sizeToTransfer, acks.get(), &got);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
         if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
     }
     return STATUS_SUCCESS;
@@ -519,31 +481,31 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
                               uint8_t *buffer, uint8_t *unused, uint32_t *sizeTransferred,
                               uint32_t options) {
     (void)unused;
-    if (!buffer || !sizeTransferred) return STATUS_BAD_PARAMETER;
+    if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, true);
     if (status != STATUS_SUCCESS) return status;
     const FastShape shape = fast_shape(sizeToTransfer, options, true);
     std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return STATUS_NO_RESOURCES;
+    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
     CommandStream stream(bytes.get(), shape.capacity);
     build_fast_stream(stream, shape, deviceAddress, nullptr, options, true);
-    if (!stream.fits()) return STATUS_FAILURE;
+    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
 
     *sizeTransferred = sizeToTransfer;
     uint32_t written = 0;
     status = write_stream(handle, stream, &written);
     status = whole_write(status, written, stream);
-    if (status != STATUS_SUCCESS) return reported(status);
+    if (status != STATUS_SUCCESS) return status;
     uint32_t got = 0;
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
         status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
-        if (status != STATUS_SUCCESS) return reported(status);
+        if (status != STATUS_SUCCESS) return status;
     }
     const auto answers = static_cast<uint32_t>(shape.groups);
     status = KV_Channel_Read(PROTOCOL_I2C, handle, answers, buffer, &got);
-    if (status == STATUS_SUCCESS && got != answers) status = STATUS_IO_FAILURE;  // data that never came
-    return reported(status);
+    if (status != STATUS_SUCCESS) return status;
+    return got == answers ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);  // data that never came
 }
 
 }  // extern "C"

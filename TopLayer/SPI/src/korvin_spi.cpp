@@ -10,6 +10,7 @@
 #include "korvin_infra.h"
 #include "korvin_mid.h"
 #include "korvin_report.h"
+#include "velta_engine.h"
 
 struct ConfigListNode {
     KV_HANDLE channelHandle;
@@ -45,30 +46,14 @@ constexpr int kLineChangeCsHandle = 803;
 constexpr uint32_t kMaxByteTransfer = 65536;
 constexpr useconds_t kReleasePauseUs = 2000;
 
-constexpr uint8_t kSetLowPins = 0x80;
-constexpr uint8_t kReadLowPins = 0x81;
-constexpr uint8_t kSendImmediate = 0x87;
-
-constexpr uint8_t kClockPin = 0x01;
-constexpr uint8_t kDataOutPin = 0x02;
-constexpr uint8_t kDataInPin = 0x04;
-
-KV_STATUS failed(KV_STATUS status) {
-    Infra_DbgPrintStatus(status);
-    return status;
-}
-
-KV_STATUS null_reported(int line, const char *function) {
-    Infra_ReportNull(kSourcePath, line, function);
-    return STATUS_BAD_PARAMETER;
-}
+KV_STATUS null_reported(int line, const char *function) { return Infra_NullArgument(kSourcePath, line, function); }
 
 unsigned cs_selector(uint32_t options) { return (options & SPI_CFG_CS_PIN_BITS) >> 2; }
 bool cs_selector_valid(uint32_t options) { return cs_selector(options) <= 4; }
 // Selectors 5 to 7 name no pin; they are refused where a configuration comes in, and give no
 // bit here should one reach the list through SPI_SaveChannelConfig.
 uint8_t cs_mask(uint32_t options) {
-    return cs_selector_valid(options) ? static_cast<uint8_t>(0x08u << cs_selector(options)) : 0;
+    return cs_selector_valid(options) ? static_cast<uint8_t>(VELTA_PIN_CHIP_SELECT_FIRST << cs_selector(options)) : 0;
 }
 bool clock_idles_high(uint32_t options) { return (options & 0x02u) != 0; }
 bool cs_active_low(uint32_t options) { return (options & SPI_CFG_CS_ACTIVE_LOW) != 0; }
@@ -87,8 +72,15 @@ uint8_t with_bit(uint8_t byte, uint8_t mask, bool set) {
 struct Opcodes {
     uint8_t write_bytes, write_bits, read_bytes, read_bits, exchange_bytes, exchange_bits;
 };
-constexpr Opcodes kOutFallingInRising{0x11, 0x13, 0x20, 0x22, 0x31, 0x33};
-constexpr Opcodes kOutRisingInFalling{0x10, 0x12, 0x24, 0x26, 0x34, 0x36};
+constexpr Opcodes opcodes_with_edges(uint8_t edges) {
+    const auto write = static_cast<uint8_t>(VELTA_SHIFT_OUT | (edges & VELTA_SHIFT_OUT_FALLING));
+    const auto read = static_cast<uint8_t>(VELTA_SHIFT_IN | (edges & VELTA_SHIFT_IN_FALLING));
+    const auto exchange = static_cast<uint8_t>(write | read);
+    return {write, static_cast<uint8_t>(write | VELTA_SHIFT_BITS), read, static_cast<uint8_t>(read | VELTA_SHIFT_BITS),
+            exchange, static_cast<uint8_t>(exchange | VELTA_SHIFT_BITS)};
+}
+constexpr Opcodes kOutFallingInRising = opcodes_with_edges(VELTA_SHIFT_OUT_FALLING);
+constexpr Opcodes kOutRisingInFalling = opcodes_with_edges(VELTA_SHIFT_IN_FALLING);
 
 const Opcodes &opcodes_for(const ChannelConfig &config) {
     unsigned mode = config.configOptions & SPI_CFG_MODE_BITS;
@@ -108,9 +100,9 @@ Command length_command(uint8_t opcode, uint32_t length) {
 Command bits_command(uint8_t opcode, uint8_t bits, uint8_t data) {
     return {{opcode, static_cast<uint8_t>(bits - 1), data, 0}, 3};
 }
-Command pins_command(uint16_t state) { return {{kSetLowPins, value_of(state), direction_of(state), 0}, 3}; }
+Command pins_command(uint16_t state) { return {{VELTA_CMD_SET_LOW_PINS, value_of(state), direction_of(state), 0}, 3}; }
 Command with_send_immediate(Command command) {
-    command.bytes[command.count++] = kSendImmediate;
+    command.bytes[command.count++] = VELTA_CMD_SEND_IMMEDIATE;
     return command;
 }
 
@@ -119,7 +111,7 @@ Command with_send_immediate(Command command) {
 KV_STATUS send(KV_HANDLE handle, Command command) {
     uint32_t done = 0;
     KV_STATUS status = KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
-    return status == STATUS_SUCCESS && done != command.count ? STATUS_IO_FAILURE : status;
+    return status == STATUS_SUCCESS && done != command.count ? Infra_Report(STATUS_IO_FAILURE) : status;
 }
 
 // Reads the one answer byte of a bit command or pin read; `*byte` is written only when it came.
@@ -128,7 +120,7 @@ KV_STATUS receive_one(KV_HANDLE handle, uint8_t *byte) {
     uint32_t done = 0;
     KV_STATUS status = KV_Channel_Read(PROTOCOL_SPI, handle, 1, &answer, &done);
     if (status != STATUS_SUCCESS) return status;
-    if (done != 1) return STATUS_IO_FAILURE;
+    if (done != 1) return Infra_Report(STATUS_IO_FAILURE);
     *byte = answer;
     return STATUS_SUCCESS;
 }
@@ -180,25 +172,23 @@ extern "C" {
 
 KV_STATUS SPI_GetNumChannels(uint32_t *numChannels) {
     if (numChannels == nullptr) return null_reported(kLineNumChannelsCount, "SPI_GetNumChannels");
-    KV_STATUS status = KV_GetNumChannels(PROTOCOL_SPI, numChannels);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return KV_GetNumChannels(PROTOCOL_SPI, numChannels);
 }
 
 KV_STATUS SPI_GetChannelInfo(uint32_t index, DeviceListEntry *chanInfo) {
     if (chanInfo == nullptr) return null_reported(kLineChannelInfo, "SPI_GetChannelInfo");
-    KV_STATUS status = KV_GetChannelInfo(PROTOCOL_SPI, index + 1, chanInfo);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return KV_GetChannelInfo(PROTOCOL_SPI, index + 1, chanInfo);
 }
 
 KV_STATUS SPI_OpenChannel(uint32_t index, KV_HANDLE *handle) {
     if (handle == nullptr) return null_reported(kLineOpenHandle, "SPI_OpenChannel");
     KV_STATUS status = KV_OpenChannel(PROTOCOL_SPI, index + 1, handle);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     status = SPI_AddChannelConfig(*handle);
     if (status != STATUS_SUCCESS) {
         // An open channel that no SPI operation could find would only leak.
         KV_CloseChannel(PROTOCOL_SPI, *handle);
-        return failed(status);
+        return status;
     }
     return STATUS_SUCCESS;
 }
@@ -206,39 +196,37 @@ KV_STATUS SPI_OpenChannel(uint32_t index, KV_HANDLE *handle) {
 KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config) {
     if (config == nullptr) return null_reported(kLineInitConfig, "SPI_InitChannel");
     if (handle == nullptr) return null_reported(kLineInitHandle, "SPI_InitChannel");
-    if (!cs_selector_valid(config->configOptions)) return failed(STATUS_BAD_PARAMETER);
+    if (!cs_selector_valid(config->configOptions)) return Infra_Report(STATUS_BAD_PARAMETER);
 
     uint8_t direction = static_cast<uint8_t>(config->Pin);
-    direction = with_bit(direction, kClockPin | kDataOutPin | cs_mask(config->configOptions), true);
-    direction = with_bit(direction, kDataInPin, false);
-    uint8_t value = with_bit(static_cast<uint8_t>(config->Pin >> 8), kClockPin,
+    direction = with_bit(direction, VELTA_PIN_CLOCK | VELTA_PIN_DATA_OUT | cs_mask(config->configOptions), true);
+    direction = with_bit(direction, VELTA_PIN_DATA_IN, false);
+    uint8_t value = with_bit(static_cast<uint8_t>(config->Pin >> 8), VELTA_PIN_CLOCK,
                              clock_idles_high(config->configOptions));
     config->Pin = (config->Pin & 0xFFFF0000u) | pin_state(value, direction);
     config->reserved = pin_state(value, direction);
 
     KV_STATUS status = KV_InitChannel(PROTOCOL_SPI, handle, config->ClockRate,
                                       static_cast<uint32_t>(config->LatencyTimer), config->configOptions);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     status = send(handle, pins_command(config->reserved));
-    if (status != STATUS_SUCCESS) return failed(status);
-    status = SPI_SaveChannelConfig(handle, config);
-    if (status != STATUS_SUCCESS) return failed(status);
-    return STATUS_SUCCESS;
+    if (status != STATUS_SUCCESS) return status;
+    return SPI_SaveChannelConfig(handle, config);
 }
 
 KV_STATUS SPI_ChangeCS(KV_HANDLE handle, uint32_t configOptions) {
     if (handle == nullptr) return null_reported(kLineChangeCsHandle, "SPI_ChangeCS");
-    if (!cs_selector_valid(configOptions)) return failed(STATUS_BAD_PARAMETER);
+    if (!cs_selector_valid(configOptions)) return Infra_Report(STATUS_BAD_PARAMETER);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
 
     config->configOptions = configOptions;
     uint16_t state = config->reserved | cs_mask(configOptions);
-    state = pin_state(with_bit(value_of(state), kClockPin, clock_idles_high(configOptions)), direction_of(state));
+    state = pin_state(with_bit(value_of(state), VELTA_PIN_CLOCK, clock_idles_high(configOptions)), direction_of(state));
     config->reserved = state;
     status = send(handle, pins_command(state));
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     return SPI_SaveChannelConfig(handle, config);
 }
 
@@ -246,43 +234,43 @@ KV_STATUS SPI_CloseChannel(KV_HANDLE handle) {
     if (handle == nullptr) return null_reported(kLineCloseHandle, "SPI_CloseChannel");
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
 
     uint8_t final_direction = static_cast<uint8_t>(config->Pin >> 16);
     uint8_t final_value = static_cast<uint8_t>(config->Pin >> 24);
     status = send(handle, pins_command(pin_state(final_value, final_direction)));
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     status = KV_CloseChannel(PROTOCOL_SPI, handle);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     return SPI_DelChannelConfig(handle);
 }
 
 KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
-    if (config == nullptr) return STATUS_BAD_PARAMETER;
+    if (config == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
         *config = &node->savedConfig;
         found = true;
     }
-    return found ? STATUS_SUCCESS : STATUS_FAILURE;
+    return found ? STATUS_SUCCESS : Infra_Report(STATUS_FAILURE);
 }
 
 KV_STATUS SPI_SaveChannelConfig(KV_HANDLE handle, ChannelConfig *config) {
-    if (config == nullptr) return STATUS_BAD_PARAMETER;
+    if (config == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
         if (&node->savedConfig != config) node->savedConfig = *config;
         found = true;
     }
-    return found ? STATUS_SUCCESS : STATUS_FAILURE;
+    return found ? STATUS_SUCCESS : Infra_Report(STATUS_FAILURE);
 }
 
 KV_STATUS SPI_AddChannelConfig(KV_HANDLE handle) {
     // Zero-filled, so that anything used before SPI_InitChannel acts on defined settings.
     auto *node = static_cast<ConfigListNode *>(std::calloc(1, sizeof(ConfigListNode)));
-    if (node == nullptr) return STATUS_NO_RESOURCES;
+    if (node == nullptr) return Infra_Report(STATUS_NO_RESOURCES);
     node->channelHandle = handle;
     node->next = nullptr;
     ConfigListNode **tail = &ListHead;
@@ -302,43 +290,41 @@ KV_STATUS SPI_DelChannelConfig(KV_HANDLE handle) {
     return STATUS_SUCCESS;
 }
 
-KV_STATUS SPI_DisplayList(void) { return STATUS_FAILURE; }
+KV_STATUS SPI_DisplayList(void) { return Infra_Report(STATUS_FAILURE); }
 
 KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state) {
-    if (state > 1) return failed(STATUS_BAD_PARAMETER);
+    if (state > 1) return Infra_Report(STATUS_BAD_PARAMETER);
     // The device gets at least 2 ms of its frame before every release.
     if (state == 0) usleep(kReleasePauseUs);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
 
     uint8_t mask = cs_mask(config->configOptions);
     bool level_high = (state == 1) != cs_active_low(config->configOptions);
     uint8_t direction = direction_of(config->reserved) | mask;
     uint8_t value = with_bit(value_of(config->reserved), mask, level_high);
     config->reserved = pin_state(value, direction);
-    status = send(handle, pins_command(config->reserved));
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return send(handle, pins_command(config->reserved));
 }
 
 KV_STATUS SPI_Write8bits(KV_HANDLE handle, uint8_t data, uint8_t numBits) {
-    if (!bits_in_range(numBits)) return failed(STATUS_BAD_PARAMETER);
+    if (!bits_in_range(numBits)) return Infra_Report(STATUS_BAD_PARAMETER);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
-    if (status != STATUS_SUCCESS) return failed(status);
-    status = send(handle, bits_command(opcodes_for(*config).write_bits, numBits, data));
-    return status == STATUS_SUCCESS ? status : failed(status);
+    if (status != STATUS_SUCCESS) return status;
+    return send(handle, bits_command(opcodes_for(*config).write_bits, numBits, data));
 }
 
 KV_STATUS SPI_Read8bits(KV_HANDLE handle, uint8_t *data, uint8_t numBits) {
-    if (data == nullptr || !bits_in_range(numBits)) return failed(STATUS_BAD_PARAMETER);
+    if (data == nullptr || !bits_in_range(numBits)) return Infra_Report(STATUS_BAD_PARAMETER);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
-    if (status != STATUS_SUCCESS) return failed(status);
-    Command command = bits_command(opcodes_for(*config).read_bits, numBits, kSendImmediate);
+    if (status != STATUS_SUCCESS) return status;
+    Command command = bits_command(opcodes_for(*config).read_bits, numBits, VELTA_CMD_SEND_IMMEDIATE);
     status = send(handle, command);
     if (status == STATUS_SUCCESS) status = receive_one(handle, data);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return status;
 }
 
 KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, uint32_t *sizeTransferred,
@@ -346,11 +332,11 @@ KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, 
     if (handle == nullptr) return null_reported(kLineWriteHandle, "SPI_Write");
     if (buffer == nullptr) return null_reported(kLineWriteBuffer, "SPI_Write");
     if (sizeTransferred == nullptr) return null_reported(kLineWriteCount, "SPI_Write");
-    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return Infra_Report(STATUS_BAD_PARAMETER);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
     if (status == STATUS_SUCCESS) status = assert_cs_if_asked(handle, transferOptions);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
 
     if (transferOptions & SPI_XFER_IN_BITS) {
         status = transfer_chunks(sizeToTransfer, sizeTransferred, [&](uint32_t k, uint8_t bits) {
@@ -362,7 +348,7 @@ KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, 
             status = KV_Channel_Write(PROTOCOL_SPI, handle, sizeToTransfer, buffer, sizeTransferred);
     }
     if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return status;
 }
 
 KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, uint32_t *sizeTransferred,
@@ -370,9 +356,9 @@ KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, u
     if (handle == nullptr) return null_reported(kLineReadHandle, "SPI_Read");
     if (buffer == nullptr) return null_reported(kLineReadBuffer, "SPI_Read");
     if (sizeTransferred == nullptr) return null_reported(kLineReadCount, "SPI_Read");
-    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = assert_cs_if_asked(handle, transferOptions);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
 
     if (transferOptions & SPI_XFER_IN_BITS) {
         status = transfer_chunks(sizeToTransfer, sizeTransferred, [&](uint32_t k, uint8_t bits) {
@@ -388,7 +374,7 @@ KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, u
             status = KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, buffer, sizeTransferred);
     }
     if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return status;
 }
 
 KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer, uint32_t sizeToTransfer,
@@ -397,11 +383,11 @@ KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer,
     if (inBuffer == nullptr) return null_reported(kLineReadWriteIn, "SPI_ReadWrite");
     if (outBuffer == nullptr) return null_reported(kLineReadWriteOut, "SPI_ReadWrite");
     if (sizeTransferred == nullptr) return null_reported(kLineReadWriteCount, "SPI_ReadWrite");
-    if (byte_length_invalid(sizeToTransfer, transferOptions)) return failed(STATUS_BAD_PARAMETER);
+    if (byte_length_invalid(sizeToTransfer, transferOptions)) return Infra_Report(STATUS_BAD_PARAMETER);
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
     if (status == STATUS_SUCCESS) status = assert_cs_if_asked(handle, transferOptions);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     *sizeTransferred = 0;
 
     const Opcodes &opcodes = opcodes_for(*config);
@@ -418,17 +404,17 @@ KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer,
             status = KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, inBuffer, sizeTransferred);
     }
     if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
-    return status == STATUS_SUCCESS ? status : failed(status);
+    return status;
 }
 
 KV_STATUS SPI_IsBusy(KV_HANDLE handle, uint8_t *busy) {
-    if (busy == nullptr) return failed(STATUS_BAD_PARAMETER);
+    if (busy == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
     // The chip-select changes are best effort: the pin read is what answers the question.
     SPI_ToggleCS(handle, 1);
     uint8_t levels = 0;
-    KV_STATUS status = send(handle, Command{{kReadLowPins, kSendImmediate, 0, 0}, 2});
+    KV_STATUS status = send(handle, Command{{VELTA_CMD_READ_LOW_PINS, VELTA_CMD_SEND_IMMEDIATE, 0, 0}, 2});
     if (status == STATUS_SUCCESS) status = receive_one(handle, &levels);
-    if (status != STATUS_SUCCESS) return failed(status);
+    if (status != STATUS_SUCCESS) return status;
     *busy = levels != 0 ? 1 : 0;
     SPI_ToggleCS(handle, 0);
     return STATUS_SUCCESS;

@@ -1,14 +1,16 @@
 #include "i2c_bus.h"
 
+#include "velta_engine.h"
+
 namespace kvsim {
 
 namespace {
 
-constexpr std::uint8_t kScl = 0x01;
-constexpr std::uint8_t kSdaOut = 0x02;
-constexpr std::uint8_t kSdaIn = 0x04;
+constexpr std::uint8_t kScl = VELTA_PIN_CLOCK;
+constexpr std::uint8_t kSdaOut = VELTA_PIN_DATA_OUT;
+constexpr std::uint8_t kSdaIn = VELTA_PIN_DATA_IN;
 constexpr std::uint8_t kBusPins = kScl | kSdaOut | kSdaIn;
-constexpr std::uint8_t kClockReturn = 0x80;
+constexpr std::uint8_t kClockReturn = VELTA_PIN_CLOCK_RETURN;
 
 bool pulls_low(const LowPinDrive &drive, std::uint8_t pin) { return (drive.direction & pin) && !(drive.value & pin); }
 // A push-pull high: the line is high whatever a device does. With drive-only-zero the pin

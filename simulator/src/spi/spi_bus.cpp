@@ -2,14 +2,15 @@
 
 #include <stdexcept>
 
+#include "velta_engine.h"
 
 namespace kvsim {
 
 namespace {
 
-constexpr std::uint8_t kSck = 0x01;
-constexpr std::uint8_t kMosi = 0x02;
-constexpr std::uint8_t kMiso = 0x04;
+constexpr std::uint8_t kSck = VELTA_PIN_CLOCK;
+constexpr std::uint8_t kMosi = VELTA_PIN_DATA_OUT;
+constexpr std::uint8_t kMiso = VELTA_PIN_DATA_IN;
 constexpr int kFirstCsPin = 3;
 constexpr int kLastCsPin = 7;
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "frames.h"
 #include "spi/spi_bus.h"
 
 using namespace kvsim;
@@ -12,23 +13,10 @@ namespace {
 
 constexpr Picos kHalf = 1000;
 
-struct Frame {
-    std::uint32_t bits;
-    std::vector<std::uint8_t> bytes;
-};
-
-std::vector<Frame> frames_of(Device *device) {
+std::vector<kvtest::Frame> frames_of(Device *device) {
     std::vector<std::uint8_t> raw;
     EXPECT_TRUE(device->get("frames", raw));
-    std::vector<Frame> frames;
-    for (std::size_t i = 0; i + 4 <= raw.size();) {
-        std::uint32_t bits = raw[i] | raw[i + 1] << 8 | raw[i + 2] << 16 | std::uint32_t(raw[i + 3]) << 24;
-        i += 4;
-        std::size_t n = (bits + 7) / 8;
-        frames.push_back({bits, std::vector<std::uint8_t>(raw.begin() + i, raw.begin() + i + n)});
-        i += n;
-    }
-    return frames;
+    return kvtest::decode_frames(raw);
 }
 
 // An engine clocking edge by edge: data out changes on its edge (before the first edge of a bit
