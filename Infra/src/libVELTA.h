@@ -39,7 +39,7 @@
  *   in their headers report a null pointer (or a null handle) with one line on **standard
  *   output**, `<source path>:<line>:<operation>(): NULL expression encountered`, and return
  *   #STATUS_BAD_PARAMETER; every other check returns #STATUS_BAD_PARAMETER silently. The
- *   `Mid_` steps check nothing.
+ *   `Mid_` steps check their pointers the same silent way, but not their handles.
  * - **Ownership.** Buffers, counts and records stay the caller's. libVELTA keeps no pointer to
  *   them after a call returns, except that SPI_InitChannel() and I2C_InitChannel() write back
  *   into the configuration record they are given. The only long-lived allocation is one node

@@ -8,8 +8,9 @@
  * for a fresh device list, so an index names whatever channel is in that place at the time.
  *
  * The `KV_` operations check every pointer parameter and return #STATUS_BAD_PARAMETER for a
- * null one, silently, before any driver call. The `Mid_` steps check nothing: pass valid
- * pointers and an open channel. A ::BusProtocol argument changes nothing except in
+ * null one, silently, before any driver call; so do the two `Mid_` steps that take a pointer
+ * (Mid_GetKvDeviceType(), Mid_SendReceiveCmdFromVELTA()). No `Mid_` step checks its handle:
+ * pass an open channel. A ::BusProtocol argument changes nothing except in
  * KV_InitChannel(). Any operation whose driver entry point is missing fails with
  * #STATUS_FAILURE; every other driver failure comes back as the driver's status.
  *
@@ -93,8 +94,9 @@ KV_API int Mid_CheckVELTAAvailable(DeviceListEntry entry);
 /**
  * @brief Asks the driver for an open channel's device-type code (driver `KV_GetDeviceInfo`).
  * @param[in] handle An open channel.
- * @param[out] deviceType Receives the code (`KV_DEVICE_...`); must not be null.
+ * @param[out] deviceType Receives the code (`KV_DEVICE_...`).
  * @retval STATUS_SUCCESS written.
+ * @retval STATUS_BAD_PARAMETER @p deviceType is null; nothing asked.
  * @retval STATUS_FAILURE the driver lacks `KV_GetDeviceInfo`.
  * @return Otherwise the driver's status.
  */
@@ -246,8 +248,9 @@ KV_API KV_STATUS Mid_SyncVELTA(KV_HANDLE handle);
  * @param[in] handle An open channel in engine mode.
  * @param[in] resendFlag 1: send the byte again in every pass; 0: send it once.
  * @param[in] command The byte, one the engine does not know (0xAA, 0xAB).
- * @param[out] echoSeen Receives 1 when the echo was seen, else 0; must not be null.
+ * @param[out] echoSeen Receives 1 when the echo was seen, else 0.
  * @retval STATUS_SUCCESS the echo was seen.
+ * @retval STATUS_BAD_PARAMETER @p echoSeen is null; nothing sent.
  * @retval STATUS_FAILURE no echo within 4097 passes, or an entry point is missing.
  * @retval STATUS_NO_RESOURCES no memory (@p echoSeen untouched), or more than 4096 bytes
  *         waiting in one pass.

@@ -2,11 +2,13 @@
  * @file tq_api.h
  * @brief TQlib: access to a Torqa magnetic angle sensor over a libVELTA SPI channel. Plain C.
  *
- * Every entry point returns 0 on success and non-zero when anything under it failed: -1 when
- * TQlib refuses the request itself (a null pointer, a register number out of range, a wrong
- * key, a channel that does not exist, an output that could not be written), otherwise the
- * libVELTA status that failed (VELTA_StatusText() describes it). Buffers a failing call could
- * not fill are left as they were. No entry point ends the process or lets an exception out.
+ * Every entry point returns 0 on success and non-zero when anything under it failed:
+ * #STATUS_BAD_PARAMETER (6) for a null pointer argument, refused before anything is sent or
+ * printed; -1 when TQlib refuses the request itself (a null handle, a register number out of
+ * range, a wrong key, a channel that does not exist, an output that could not be written,
+ * memory it could not get); otherwise the libVELTA status that failed (VELTA_StatusText()
+ * describes it). Buffers a failing call could not fill are left as they were. No entry point
+ * ends the process or lets an exception out.
  *
  * **Channels count from 1 here**, as in the channel layer (TQlib passes channel - 1 to the
  * SPI family). The sensor sits on chip-select pin 3, active low; every exchange is one
@@ -97,26 +99,33 @@ typedef struct RegVal_t {
  * 1 MHz, asked to identify itself in SPI mode 0 and, failing that, in mode 3, and closed again.
  * @param[in,out] param On success `channel` names the sensor's channel (from 1) and, if the
  *                sensor answers in mode 3 only, `spimode` becomes 3; nothing else changes.
- * @return 0 when a sensor answered; 1 when none did; -1 when @p param is null.
+ * @return 0 when a sensor answered; 1 when none did (@p param unchanged);
+ *         #STATUS_BAD_PARAMETER when @p param is null.
  */
 TQ_API int TQ_AutoChannel(GEN_PARAM *param);
 /**
- * @brief Opens and initialises the sensor's channel: chip-select pin 3 active low, released
- *        at open and close; latency timer 2 ms.
+ * @brief Opens and initialises the sensor's channel (chip-select pin 3 active low, released
+ *        at open and close; latency timer 2 ms) and identifies the sensor on it.
  *
  * With @p muted 0 it first prints the channel list on standard output ("SPI channels
  * found: N" and a line per channel). A channel, mode or rate it cannot use gets one line on
- * standard error. If initialising fails, the channel is closed again.
- * @param[out] handle Set to null first, then to the channel's handle, for every later call;
- *             close it with TQ_Close().
+ * standard error. If initialising fails, the channel is closed again. The channel is kept
+ * only when a Torqa sensor answers the identify frame in @p spimode; otherwise it is closed
+ * and "TQlib: no Torqa sensor answers on channel I in SPI mode M (status S)" goes to standard
+ * error.
+ * @param[out] handle Set to null first, then, on success only, to the channel's handle for
+ *             every later call; close it with TQ_Close().
  * @param[in] channel Channel number **from 1**.
  * @param[in] muted 0 lists the channels first; other values do not.
  * @param[in] spimode SPI mode, 0 to 3.
  * @param[in] baudrate SPI clock in Hz, as SPI_InitChannel() accepts it.
- * @param[out] channelConf Null, or a caller-owned record that receives the configuration used,
- *             as SPI_InitChannel() left it; its contents on entry are not read.
- * @return 0 when open; -1 for a null @p handle, a channel that does not exist or a mode outside
- *         0 to 3; otherwise the libVELTA status that failed.
+ * @param[out] channelConf A caller-owned record, not null, that receives the configuration
+ *             used, as SPI_InitChannel() left it; its contents on entry are not read.
+ * @return 0 when open and the sensor answered; #STATUS_BAD_PARAMETER for a null @p handle or
+ *         @p channelConf (nothing printed, nothing opened); -1 for a channel that does not
+ *         exist or a mode outside 0 to 3; otherwise the libVELTA status that failed, or that
+ *         of the identify frame (#STATUS_NO_DEVICE when something other than a Torqa sensor
+ *         answered, as with no sensor or in SPI mode 1 or 2).
  */
 TQ_API int TQ_Open(KV_HANDLE *handle, uint32_t channel, int muted, int spimode, int baudrate,
                    ChannelConfig *channelConf);
@@ -129,7 +138,7 @@ TQ_API int TQ_Close(KV_HANDLE handle);
 /**
  * @brief Writes TQlib's version, a NUL-terminated text of at most 29 characters.
  * @param[out] version A buffer of at least 30 bytes.
- * @return 0; -1 when @p version is null.
+ * @return 0; #STATUS_BAD_PARAMETER when @p version is null.
  */
 TQ_API int TQ_LibVer(char *version); /* 30-byte buffer */
 /**
@@ -137,9 +146,10 @@ TQ_API int TQ_LibVer(char *version); /* 30-byte buffer */
  * @param[in] handle A handle from TQ_Open().
  * @param[in] reg Register number, 0 to 9.
  * @param[out] value Receives the value; written only when the value and its complement match.
- * @return 0 when read; -1 for a null pointer or a register out of range; otherwise non-zero
+ * @return 0 when read; #STATUS_BAD_PARAMETER for a null @p value; -1 for a null handle or a
+ *         register out of range; otherwise the libVELTA status that failed
  *         (#STATUS_IO_FAILURE when the complement did not match, as with no sensor or in SPI
- *         mode 1 or 2).
+ *         mode 1 or 2). @p value is unchanged whenever the result is not 0.
  */
 TQ_API int TQ_ReadReg(KV_HANDLE handle, int reg, uint8_t *value);
 /**
@@ -176,8 +186,10 @@ TQ_API int TQ_RegPrint(uint8_t value, int reg, int radix);
  * @param[in] handle A handle from TQ_Open().
  * @param[out] destination Room for @p byteCount bytes; may be null when @p byteCount is 0.
  * @param[in] byteCount Bytes to read, 0 or more (0 sends nothing).
- * @return 0 when all bytes arrived; -1 for a null handle or buffer or a negative count;
+ * @return 0 when all bytes arrived; #STATUS_BAD_PARAMETER for a null @p destination with a
+ *         non-zero count; -1 for a null handle, a negative count or no memory for the frame;
  *         otherwise the libVELTA status that failed (#STATUS_IO_FAILURE for a short read).
+ *         @p destination is unchanged whenever the result is not 0.
  */
 TQ_API int KORVIN_ReadStream(KV_HANDLE handle, uint8_t *destination, int byteCount);
 /**
@@ -199,8 +211,9 @@ TQ_API int TQ_ReadData(KV_HANDLE handle, uint8_t *destination, int byteCount);
  * @param[in] sampleCount Samples to print, 0 or more.
  * @param[in] format #TQ_FORMAT_TEXT, #TQ_FORMAT_CSV or #TQ_FORMAT_PLAIN.
  * @param[in] radix Radix code for the angle and status, #TQ_RADIX_BIN to #TQ_RADIX_HEX_PREFIX.
- * @return 0 when printed; -1 for a null stream, a null buffer with samples to print, a negative
- *         @p first or @p sampleCount, or when the stream could not be written.
+ * @return 0 when printed; #STATUS_BAD_PARAMETER for a null stream or a null buffer with samples
+ *         to print; -1 for a negative @p first or @p sampleCount, or when the stream could not
+ *         be written (also at its flush).
  */
 TQ_API int TQ_PrintData(FILE *stream, const uint8_t *samples, int first, int sampleCount, int format,
                         int radix);
@@ -231,8 +244,9 @@ TQ_API int TQ_Cmd(KV_HANDLE handle, int command);
  * @param[in] handle A handle from TQ_Open().
  * @param[in] source @p byteCount bytes; only read; may be null when @p byteCount is 0.
  * @param[in] byteCount Bytes to send, 0 or more (0 sends nothing).
- * @return 0 when all were sent; -1 for a null handle or buffer or a negative count; otherwise
- *         the libVELTA status that failed (#STATUS_IO_FAILURE for a short write).
+ * @return 0 when all were sent; #STATUS_BAD_PARAMETER for a null @p source with a non-zero
+ *         count; -1 for a null handle or a negative count; otherwise the libVELTA status that
+ *         failed (#STATUS_IO_FAILURE for a short write).
  */
 TQ_API int KORVIN_WriteStream(KV_HANDLE handle, const uint8_t *source, int byteCount);
 

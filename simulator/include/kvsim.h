@@ -41,7 +41,9 @@ extern "C" {
 #define KVSIM_STATUS_UNSUPPORTED 105u   /* bit mode the channel does not offer */
 /** @brief Simulated driver status: an unexpected fault inside the simulator. */
 #define KVSIM_STATUS_INTERNAL 106u      /* unexpected fault inside the simulator */
-/** @brief Simulated driver status: the answer queue is full; the engine stalls until the host reads. */
+/** @brief Simulated driver status, `KV_Write` only: the answer queue (1 MiB) is full, so the
+ *  engine stalled; the bytes taken are reported and the rest can be written once the host has
+ *  read. */
 #define KVSIM_STATUS_QUEUE_FULL 107u    /* answer queue full: the engine stalls until the host reads */
 
 /** @brief The driver's entry points, by slot number, for faults and call counts. */

@@ -288,9 +288,9 @@ KV_API KV_STATUS I2C_Read8bitsAndGiveAck(KV_HANDLE handle, uint8_t *data, uint8_
  * @param[in] options #I2C_OPT_START, #I2C_OPT_STOP, #I2C_OPT_ABORT_ON_NACK, and for fast mode
  *            #I2C_OPT_FAST_BYTES or #I2C_OPT_FAST_BITS and #I2C_OPT_SKIP_ADDRESS. Usually
  *            #I2C_OPT_START | #I2C_OPT_STOP.
- * @retval STATUS_SUCCESS written (and stopped, with #I2C_OPT_STOP). Without #I2C_OPT_STOP this
- *         is the last byte's status; with it, the stop's, **so a failure of the last byte's
- *         own transfer is then not seen**.
+ * @retval STATUS_SUCCESS written (and stopped, with #I2C_OPT_STOP). When the last byte's own
+ *         transfer fails, the stop is still sent (with #I2C_OPT_STOP) and that byte's status
+ *         is returned; otherwise, with #I2C_OPT_STOP, the stop's status.
  * @retval STATUS_NO_DEVICE the address was not acknowledged (ordinary mode); no stop sent.
  * @retval STATUS_WRITE_REFUSED a data byte was not acknowledged with #I2C_OPT_ABORT_ON_NACK;
  *         no further byte and no stop sent.
@@ -318,8 +318,8 @@ KV_API KV_STATUS I2C_DeviceWrite(KV_HANDLE handle, uint32_t deviceAddress, uint3
  * @param[in] options #I2C_OPT_START, #I2C_OPT_STOP, #I2C_OPT_NACK_FINAL_BYTE, and for fast mode
  *            #I2C_OPT_FAST_BYTES or #I2C_OPT_FAST_BITS and #I2C_OPT_SKIP_ADDRESS. Usually
  *            #I2C_OPT_START | #I2C_OPT_STOP | #I2C_OPT_NACK_FINAL_BYTE.
- * @retval STATUS_SUCCESS read (and stopped, with #I2C_OPT_STOP); as for I2C_DeviceWrite(), a
- *         failure of the last byte's own transfer is not seen when the stop succeeds.
+ * @retval STATUS_SUCCESS read (and stopped, with #I2C_OPT_STOP). As for I2C_DeviceWrite(), a
+ *         failure of the last byte's own transfer is returned after the stop is sent.
  * @retval STATUS_NO_DEVICE the address was not acknowledged (ordinary mode); no stop sent.
  * @retval STATUS_IO_FAILURE a byte before the last failed; no stop sent.
  * @retval STATUS_BAD_PARAMETER @p handle, @p buffer or @p sizeTransferred is null (reported on
@@ -364,9 +364,9 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
  *        write; then the address acknowledge (not examined) and the data are read back.
  *
  * With #I2C_OPT_FAST_BYTES every byte is acknowledged, the last one included. **No
- * acknowledge is examined and the number of data bytes that arrived is not checked**: a
- * missing device reads as whatever the released line gives (0xFF with pull-ups). Called
- * directly it does not purge.
+ * acknowledge is examined**: a missing device reads as whatever the released line gives (0xFF
+ * with pull-ups). Fewer answer bytes than asked is #STATUS_IO_FAILURE. Called directly it does
+ * not purge.
  * @param[in] handle An initialised channel.
  * @param[in] deviceAddress **7-bit** address, 0 to 127.
  * @param[in] sizeToTransfer Bytes, or bits with #I2C_OPT_FAST_BITS.
@@ -382,6 +382,8 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
  *         127, or both fast-mode bits are set; nothing sent, not reported.
  * @retval STATUS_NO_RESOURCES no memory for the stream, or its length does not fit 32 bits;
  *         nothing sent.
+ * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds, or fewer data
+ *         bytes came back than asked; @p buffer then holds only those that came.
  * @return Otherwise the channel layer's status.
  */
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
