@@ -459,11 +459,14 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     *sizeTransferred = sizeToTransfer;
     if (status != STATUS_SUCCESS) return status;
 
+    // The acknowledges' values are the caller's to examine; acknowledges that never came mean
+    // the engine did not run the stream (a stalled clock, a lost answer).
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
         uint32_t got = 0;
         status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
         if (status != STATUS_SUCCESS) return status;
+        if (got != 1) return Infra_Report(STATUS_IO_FAILURE);
     }
     if (options & I2C_OPT_FAST_BYTES) {
         // One acknowledge per data byte; U is the size + 1 here, so the read fits.
@@ -473,6 +476,7 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
         status = KV_Channel_Read(PROTOCOL_I2C, handle, sizeToTransfer, acks.get(), &got);
         if (status != STATUS_SUCCESS) return status;
         if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
+        if (got != sizeToTransfer) return Infra_Report(STATUS_IO_FAILURE);
     }
     return STATUS_SUCCESS;
 }

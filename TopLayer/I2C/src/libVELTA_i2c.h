@@ -353,7 +353,9 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
  *         127, or both fast-mode bits are set; nothing sent, not reported.
  * @retval STATUS_NO_RESOURCES no memory for the stream, or its length does not fit 32 bits;
  *         nothing sent.
- * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds.
+ * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds, or fewer
+ *         acknowledges came back than the stream asks for (the engine did not run it, as when
+ *         a device holds SCL for good); the acknowledges that came are in @p ackBuffer.
  * @return Otherwise the channel layer's status.
  */
 KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
