@@ -120,7 +120,7 @@ void eeprom_figures() {
     load_board(nlohmann::json::parse(R"({"bridges": [{"type": 6, "channels": [{"bus": "none"},
         {"bus": "i2c", "devices": [{"kind": "eeprom24", "name": "eeprom", "address": 80, "size": 32768}]}]}]})"));
     const unsigned channel = 1, position = position_of(channel);
-    I2cChannel i2c(channel, kDefaultI2cClock);
+    I2cChannel i2c(I2cTarget{channel, kDefaultI2cClock});
     I2cBus bus(i2c);
     EepromGeometry geometry;
     geometry.size = 32768;

@@ -37,6 +37,8 @@
 #define VELTA_CMD_DIVIDE_BY_5_ON 0x8Bu /**< clock base 6 MHz */
 #define VELTA_CMD_THREE_PHASE_ON 0x8Cu /**< each bit takes three half periods */
 #define VELTA_CMD_THREE_PHASE_OFF 0x8Du /**< each bit takes two half periods */
+#define VELTA_CMD_ADAPTIVE_CLOCKING_ON 0x96u /**< each clock edge waits until low pin 7 shows its level */
+#define VELTA_CMD_ADAPTIVE_CLOCKING_OFF 0x97u /**< clock edges follow the divisor alone */
 #define VELTA_CMD_DRIVE_ZERO_ONLY 0x9Eu /**< low mask, high mask: those pins only pull low */
 
 /* Synchronisation: an unknown command is answered by VELTA_ECHO_MARKER and the command. */
@@ -50,5 +52,6 @@
 #define VELTA_PIN_DATA_IN 0x04u /**< pin 2: MISO / SDA as sampled */
 #define VELTA_PIN_CHIP_SELECT_FIRST 0x08u /**< pin 3: SPI's chip select 0; chip select n is this shifted left by n */
 #define VELTA_PIN_I2C_SPARE 0x10u /**< pin 4: an output I2C drives beside SCL and SDA */
+#define VELTA_PIN_CLOCK_RETURN 0x80u /**< pin 7: the clock as it returns, for adaptive clocking */
 
 #endif

@@ -7,7 +7,7 @@ from ._buffers import Sink, Source
 from .channel import Channel
 from .errors import BadParameter, IOFailure, NoDevice, Status, VeltaError, WriteRefused
 
-NO_THREE_PHASE, DRIVE_ZERO_ONLY = 0x01, 0x02
+NO_THREE_PHASE, DRIVE_ZERO_ONLY, CLOCK_STRETCHING = 0x01, 0x02, 0x04
 START, STOP, ABORT_ON_NACK, NACK_FINAL_BYTE, FAST_BYTES, SKIP_ADDRESS = 0x01, 0x02, 0x04, 0x08, 0x10, 0x40
 LATENCY_MS = 2
 SCAN_RANGE = range(0x08, 0x78)  # the addresses not reserved by the bus
@@ -23,7 +23,9 @@ class I2cChannel(Channel):
     """An I2C master on engine channel ``index`` (from 0). ``clock`` is the bus clock in Hz;
     ``three_phase`` holds data an extra half period around each clock edge, as I2C needs;
     ``drive_zero_only`` lets the bridge only pull SCL and SDA low (high-speed single-channel
-    bridges). Use it in a ``with`` block or call :meth:`close`.
+    bridges); ``clock_stretching`` makes every clock edge wait while a device holds SCL low
+    (SCL wired to pin 7 as well, and only pulled low by the bridge; full-speed bridges refuse
+    it with :class:`velta.BadParameter`). Use it in a ``with`` block or call :meth:`close`.
 
     A failed transfer sends a stop condition, so the bus is free again, then raises:
     :class:`velta.NoDevice` when the address is not acknowledged, :class:`velta.WriteRefused`
@@ -32,9 +34,10 @@ class I2cChannel(Channel):
     def _release(self, handle):
         _lib.check(_lib.velta().I2C_CloseChannel(handle), "I2C_CloseChannel")
 
-    def __init__(self, index, clock=100_000, three_phase=True, drive_zero_only=False):
+    def __init__(self, index, clock=100_000, three_phase=True, drive_zero_only=False, clock_stretching=False):
         super().__init__()
-        options = (0 if three_phase else NO_THREE_PHASE) | (DRIVE_ZERO_ONLY if drive_zero_only else 0)
+        options = ((0 if three_phase else NO_THREE_PHASE) | (DRIVE_ZERO_ONLY if drive_zero_only else 0)
+                   | (CLOCK_STRETCHING if clock_stretching else 0))
         config = _lib.I2CChannelConfig(ClockRate=clock, LatencyTimer=LATENCY_MS, configOptions=options)
         self._adopt("I2C_OpenChannel", index, "I2C_InitChannel", config)
 

@@ -232,6 +232,11 @@ typedef struct kvsim_pins {
     /**@}*/
     /** The clock divisor: rate = base / (divisor + 1). */
     uint16_t divisor;
+    /** 1 while adaptive clocking is on: each clock edge waits for low pin 7 to follow. */
+    uint8_t adaptive_clocking;
+    /** 1 once a clock edge waits for a clock that never returns; nothing runs until the
+     *  engine is reset (`KV_SetBitMode` mode 0, as KV_InitChannel() does). */
+    uint8_t stalled;
 } kvsim_pins;
 /**
  * @brief Reads a channel's pin state.

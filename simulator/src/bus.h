@@ -19,6 +19,8 @@
 namespace kvsim {
 
 using Picos = std::uint64_t;  // virtual time in picoseconds
+constexpr Picos kNever = ~Picos{0};
+constexpr Picos kPicosPerMicro = 1000000;
 
 // The engine's drive of the eight low pins.
 struct LowPinDrive {
@@ -73,6 +75,9 @@ public:
     virtual void drive(Picos t, const LowPinDrive &drive) = 0;
     // Levels of the eight low pins as the engine reads them at time t.
     virtual std::uint8_t sense(Picos t) = 0;
+    // When a device will next change the lines by itself (letting go of a clock it stretched),
+    // or kNever. Such a change takes effect when the bus is next driven or sensed at or after it.
+    virtual Picos next_change() const { return kNever; }
     // Byte fast path: shift `count` bytes at the given half period starting at *t, with the
     // clock at its current level. Returns false (having done nothing) unless the result on
     // every device and on `in` would be identical to edge-by-edge clocking; on true, *t has

@@ -26,6 +26,8 @@ public:
         bytes_.resize(old + count);
         return bytes_.data() + old;
     }
+    // Gives back the last `count` bytes of an extend() that were never filled.
+    void drop_back(std::size_t count) { bytes_.resize(bytes_.size() - std::min(count, size())); }
     void push(std::uint8_t byte) { *extend(1) = byte; }
     void push(const std::uint8_t *data, std::size_t count) {
         if (count) std::memcpy(extend(count), data, count);

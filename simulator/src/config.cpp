@@ -84,9 +84,14 @@ void attach_devices(Bus &bus, const Json &devices, const std::string &where) {
     }
 }
 
+// Board settings of an I2C channel: a diode in series with SCL, SCL wired back to pin 7.
+const char *const kI2cBoardKeys[] = {"scl_diode", "scl_return"};
+
 std::unique_ptr<Bus> make_channel_bus(const Json &channel, const std::string &where, bool has_engine) {
-    check_keys(channel, where, {"bus", "devices", "location"});
+    check_keys(channel, where, {"bus", "devices", "location", kI2cBoardKeys[0], kI2cBoardKeys[1]});
     const std::string kind = get_text(channel, "bus", where, "none");
+    for (const char *key : kI2cBoardKeys)
+        if (kind != "i2c" && channel.contains(key)) fault(where + "." + key, "only an I2C channel takes it");
     const Json devices = channel.contains("devices") ? channel["devices"] : Json::array();
     if (!devices.is_array()) fault(where + ".devices", "expected an array");
     if (kind == "none") {
@@ -97,6 +102,8 @@ std::unique_ptr<Bus> make_channel_bus(const Json &channel, const std::string &wh
     std::unique_ptr<Bus> bus;
     try {
         bus = bus_kinds().make(kind, channel);
+    } catch (const ConfigFault &e) {
+        throw ConfigError(where + (e.has_key ? "." : ": ") + e.what());
     } catch (const std::exception &e) {
         fault(where + ".bus", e.what());
     }

@@ -195,6 +195,8 @@ KVSIM_API int kvsim_get_pins(unsigned position, kvsim_pins *pins) {
         pins->zero_only_low = w.low().zero_only;
         pins->zero_only_high = w.high_zero_only();
         pins->divisor = e->divisor();
+        pins->adaptive_clocking = e->adaptive_clocking();
+        pins->stalled = e->stalled();
         return 0;
     });
 }

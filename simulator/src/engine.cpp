@@ -45,6 +45,7 @@ ArgumentTable high_speed_table() {
                         VELTA_CMD_THREE_PHASE_OFF})
         t[op] = 0;
     t[VELTA_CMD_DRIVE_ZERO_ONLY] = 2;
+    t[VELTA_CMD_ADAPTIVE_CLOCKING_ON] = t[VELTA_CMD_ADAPTIVE_CLOCKING_OFF] = 0;
     return t;
 }
 
@@ -74,6 +75,7 @@ void Engine::reset() {
     clear_partial();
     loopback_ = false;
     three_phase_ = false;
+    adaptive_ = stalled_ = false;
     divide_by_5_ = !full_speed_;
     divisor_ = 0;
     wires_.release_all();
@@ -109,6 +111,7 @@ bool Engine::answer_fits(std::uint8_t byte) const {
 std::size_t Engine::feed(const std::uint8_t *bytes, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
+        if (stalled_) return count;  // taken into the bridge's buffer, never run
         if (phase_ != Phase::Data && !answer_fits(bytes[i])) return i;
         switch (phase_) {
         case Phase::Opcode:
@@ -213,6 +216,8 @@ void Engine::execute() {
     case VELTA_CMD_THREE_PHASE_ON: three_phase_ = true; break;
     case VELTA_CMD_THREE_PHASE_OFF: three_phase_ = false; break;
     case VELTA_CMD_DRIVE_ZERO_ONLY: wires_.set_zero_only(args_[0], args_[1]); break;
+    case VELTA_CMD_ADAPTIVE_CLOCKING_ON: adaptive_ = true; break;
+    case VELTA_CMD_ADAPTIVE_CLOCKING_OFF: adaptive_ = false; break;
     default: break;
     }
     tick();
@@ -226,6 +231,21 @@ ShiftForm Engine::shift_form() const {
     form.in_on_falling = opcode_ & VELTA_SHIFT_IN_FALLING;
     form.three_phase = three_phase_;
     return form;
+}
+
+// A device stretching SCL holds pin 7 low: time passes until it lets go. A clock held low for
+// good stalls the engine, as on hardware.
+bool Engine::await_clock_return(bool level) {
+    while (bool(wires_.sense_low() & VELTA_PIN_CLOCK_RETURN) != level) {
+        const Picos at = bus_.next_change();
+        if (at == kNever || at <= wires_.now()) {
+            stalled_ = true;
+            clear_partial();
+            return false;
+        }
+        wires_.advance_to(at);
+    }
+    return true;
 }
 
 bool Engine::sample_data_in() {
@@ -258,13 +278,14 @@ void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBi
         drive.value = with_bit(drive.value, VELTA_PIN_CLOCK, clock_high);
         if (puts) drive.value = with_bit(drive.value, VELTA_PIN_DATA_OUT, out_bit(k));
         wires_.drive_low(drive);
+        return !adaptive_ || await_clock_return(clock_high);
     };
 
     if (form.three_phase) {
         for (std::size_t k = 0; k < bits; ++k) {
             if (form.out) put_data(k);
-            edge(!idle_high, in_on_first, false, k);
-            edge(idle_high, form.in && !in_on_first, false, k);
+            if (!edge(!idle_high, in_on_first, false, k) || !edge(idle_high, form.in && !in_on_first, false, k))
+                return;
             wires_.advance(half);
         }
         return;
@@ -272,8 +293,9 @@ void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBi
     const bool out_on_second = form.out && !out_on_first;
     if (out_on_second && bits) put_data(0);
     for (std::size_t k = 0; k < bits; ++k) {
-        edge(!idle_high, in_on_first, out_on_first, k);
-        edge(idle_high, form.in && !in_on_first, out_on_second && k + 1 < bits, k + 1);
+        if (!edge(!idle_high, in_on_first, out_on_first, k) ||
+            !edge(idle_high, form.in && !in_on_first, out_on_second && k + 1 < bits, k + 1))
+            return;
     }
 }
 
@@ -281,7 +303,7 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
     const ShiftForm form = shift_form();
     std::uint8_t *in = form.in ? answers_.extend(count) : nullptr;
 
-    if (!loopback_ && !wires_.tracing()) {
+    if (!loopback_ && !adaptive_ && !wires_.tracing()) {
         Picos t = wires_.now();
         if (bus_.shift_bytes(&t, half_period(), form, wires_.low(), out, in, count)) {
             LowPinDrive final_drive = wires_.low();
@@ -300,6 +322,7 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
             acc = static_cast<std::uint8_t>((acc << 1) | bit);
             if (++filled % 8 == 0) in[filled / 8 - 1] = acc;
         });
+    if (stalled_ && in) answers_.drop_back(count - filled / 8);  // only whole bytes came in
 }
 
 // Bits go out from the most significant end; bits read are shifted in at the least
@@ -310,7 +333,7 @@ void Engine::shift_bits(unsigned bits, std::uint8_t out) {
     clock(
         form, bits, [out](std::size_t k) { return bool((out >> (7 - k)) & 1); },
         [&](bool bit) { acc = static_cast<std::uint8_t>((acc << 1) | bit); });
-    if (form.in) answers_.push(acc);
+    if (form.in && !stalled_) answers_.push(acc);
 }
 
 }  // namespace kvsim

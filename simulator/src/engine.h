@@ -25,7 +25,8 @@ public:
 
     // Returns how many bytes were taken: fewer than `count` when the engine stalled.
     std::size_t feed(const std::uint8_t *bytes, std::size_t count);
-    // Power-on state: pins released, loopback and three-phase off, divisor 0, divide-by-5 on.
+    // Power-on state: pins released, loopback, three-phase and adaptive clocking off, divisor
+    // 0, divide-by-5 on, not stalled.
     void reset();
     // Forgets a command whose bytes have not all arrived.
     void clear_partial();
@@ -36,6 +37,9 @@ public:
     const Wires &wires() const { return wires_; }
     bool loopback() const { return loopback_; }
     bool three_phase() const { return three_phase_; }
+    bool adaptive_clocking() const { return adaptive_; }
+    // A clock edge waits for a clock return that never comes: nothing runs until a reset.
+    bool stalled() const { return stalled_; }
     bool divide_by_5() const { return divide_by_5_; }
     std::uint16_t divisor() const { return divisor_; }
     // Half a period of the programmed clock, in picoseconds.
@@ -55,6 +59,8 @@ private:
     template <class OutBit, class InBit>
     void clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBit in_bit);
     bool sample_data_in();
+    // Adaptive clocking: false (and the engine stalled) when the clock never returns.
+    bool await_clock_return(bool level);
     void tick();
     ShiftForm shift_form() const;
     std::size_t byte_count() const { return (args_[0] | (std::size_t(args_[1]) << 8)) + 1; }
@@ -75,6 +81,8 @@ private:
     bool echo_ = true;
     bool loopback_ = false;
     bool three_phase_ = false;
+    bool adaptive_ = false;
+    bool stalled_ = false;
     bool divide_by_5_ = true;
     std::uint16_t divisor_ = 0;
 };

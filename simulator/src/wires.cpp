@@ -1,6 +1,18 @@
 #include "wires.h"
 
+#include <algorithm>
+
 namespace kvsim {
+
+void Wires::advance_to(Picos t) {
+    if (t <= now_) return;
+    for (Picos at; trace_ && (at = bus_.next_change()) <= t;) {
+        now_ = std::max(now_, at);
+        record();
+        if (bus_.next_change() == at) break;
+    }
+    now_ = t;
+}
 
 void Wires::drive_low(const LowPinDrive &drive) {
     low_ = drive;

@@ -14,10 +14,9 @@ public:
     explicit Wires(Bus &bus) : bus_(bus) {}
 
     Picos now() const { return now_; }
-    void advance(Picos dt) { now_ += dt; }
-    void advance_to(Picos t) {
-        if (t > now_) now_ = t;
-    }
+    void advance(Picos dt) { advance_to(now_ + dt); }
+    // Moves time on; a trace records the changes devices make by themselves on the way.
+    void advance_to(Picos t);
 
     const LowPinDrive &low() const { return low_; }
     // A new low drive at the current time: the bus and the trace see it.

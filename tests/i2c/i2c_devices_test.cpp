@@ -288,8 +288,18 @@ bool sigrok_decodes_i2c() {
 
 class I2cDecoded : public I2cDevices, public ::testing::WithParamInterface<uint32_t> {};
 
+// The EEPROM stretching SCL for 50 us after every byte, SCL wired back to pin 7.
+const char *kStretchingConfig = R"({"wall_clock": false, "bridges": [
+  {"type": 8, "serial": "I2C0001", "channels": [{"bus": "i2c", "scl_return": true, "devices": [
+    {"kind": "eeprom24", "name": "eeprom", "address": 80, "size": 4096, "stretch_us": 50}]}]}]})";
+
 TEST_P(I2cDecoded, TraceOfEepromWriteAndReadDecodes) {
     if (!sigrok_decodes_i2c()) GTEST_SKIP() << "sigrok-cli with VCD input and the I2C decoder is not installed";
+    if (GetParam() & I2C_CFG_CLOCK_STRETCHING) {
+        I2C_CloseChannel(handle_);
+        ASSERT_EQ(kvsim_load_config_json(kStretchingConfig), 0);
+        ASSERT_EQ(I2C_OpenChannel(0, &handle_), STATUS_SUCCESS);
+    }
     I2CChannelConfig config{100000, 1, GetParam()};
     ASSERT_EQ(I2C_InitChannel(handle_, &config), STATUS_SUCCESS);
     ASSERT_EQ(kvsim_device_set(0, "eeprom", "write_cycle_us", 0), 0);
@@ -326,9 +336,13 @@ TEST_P(I2cDecoded, TraceOfEepromWriteAndReadDecodes) {
     std::remove(path.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Clocking, I2cDecoded, ::testing::Values(0u, I2C_CFG_NO_THREE_PHASE),
+constexpr uint32_t kStretched = I2C_CFG_CLOCK_STRETCHING | I2C_CFG_DRIVE_ZERO_ONLY;
+
+INSTANTIATE_TEST_SUITE_P(Clocking, I2cDecoded,
+                         ::testing::Values(0u, I2C_CFG_NO_THREE_PHASE, kStretched, kStretched | I2C_CFG_NO_THREE_PHASE),
                          [](const ::testing::TestParamInfo<uint32_t> &info) {
-                             return std::string(info.param ? "TwoPhase" : "ThreePhase");
+                             return std::string(info.param & I2C_CFG_NO_THREE_PHASE ? "TwoPhase" : "ThreePhase") +
+                                    (info.param & I2C_CFG_CLOCK_STRETCHING ? "Stretched" : "");
                          });
 
 }  // namespace

@@ -58,6 +58,22 @@ TEST_F(I2cFastLimits, StreamsCutShortAreIoFailures) {
     EXPECT_EQ(data[0], 0x5A);
 }
 
+// Acknowledges that never come back mean the engine did not run the stream: a stalled clock
+// takes the bytes and answers nothing.
+TEST_F(I2cFastLimits, WriteAcknowledgesThatNeverCameAreIoFailures) {
+    uint8_t data[2] = {1, 2};
+    uint8_t acks[2] = {7, 7};
+    uint32_t count = 0;
+    EXPECT_EQ(I2C_FastWrite(handle_, 0x50, 2, data, acks, &count, 0x13), STATUS_IO_FAILURE) << "no answers";
+    answer({0x00, 0x00});
+    EXPECT_EQ(I2C_FastWrite(handle_, 0x50, 2, data, acks, &count, 0x13), STATUS_IO_FAILURE) << "one data ack";
+    EXPECT_EQ(acks[0], 0x00);
+    EXPECT_EQ(acks[1], 7) << "an acknowledge that never came is left as it was";
+    answer({0x00, 0x00, 0x01});
+    EXPECT_EQ(I2C_FastWrite(handle_, 0x50, 2, data, acks, &count, 0x13), STATUS_SUCCESS);
+    EXPECT_EQ(acks[1], 0x01);
+}
+
 // The stream length is counted in 64 bits: 390,451,600 bytes in fast-byte mode with start and
 // stop would be 4 GiB + 501 bytes, which a 32-bit count would turn into 501.
 TEST(I2cFastStream, LengthBeyondOneDriverWriteIsNotCut) {

@@ -428,6 +428,7 @@ TEST_F(I2cWriteStreams, OnlyDeviceWritesPurge) {
     EXPECT_EQ(log(), kStart + fast_write_byte(0xA0) + fast_write_byte(0x11) + fast_write_byte(0x22) + kStop);
     EXPECT_EQ(I2C_DeviceRead(handle_, 0x50, 2, data, &count, 0x03), STATUS_SUCCESS);
     EXPECT_EQ(I2C_DeviceRead(handle_, 0x50, 2, data, &count, 0x13), STATUS_SUCCESS);
+    answer({0x00, 0x00, 0x00});
     EXPECT_EQ(I2C_FastWrite(handle_, 0x50, 2, data, nullptr, &count, 0x13), STATUS_SUCCESS);
     EXPECT_EQ(kvsim_call_count(KVSIM_Purge), purges + 1);
 }

@@ -57,6 +57,13 @@ TEST(Config, FaultsNameTheirPath) {
         {R"({"bridges": [{"type": 5, "channels": [)" + std::string(20 * 3, ' ') + "{}" +
              [] { std::string more; for (int i = 0; i < 19; ++i) more += ",{}"; return more; }() + "]}]}",
          "bridges[0].channels: 20 channels given"},
+        {R"({"bridges": [{"type": 8, "channels": [{"bus": "spi", "scl_diode": true}]}]})",
+         "bridges[0].channels[0].scl_diode: only an I2C channel takes it"},
+        {R"({"bridges": [{"type": 8, "channels": [{"bus": "i2c", "scl_return": 1}]}]})",
+         "bridges[0].channels[0].scl_return: expected true or false"},
+        {i2c + R"({"kind": "eeprom24", "stretch_us": 10000001}]}]}]})", "devices[0].stretch_us: must lie between"},
+        {i2c + R"({"kind": "i2c-test", "stretch_bytes": 2}]}]}]})", "devices[0].stretch_bytes: expected an array"},
+        {i2c + R"({"kind": "i2c-register", "stretch_bytes": [1]}]}]}]})", "devices[0].stretch_bytes: unknown key"},
     };
     for (const auto &[json, expected] : cases) {
         if (!expected) {

@@ -44,6 +44,41 @@ TEST_F(EngineChannel, HighSpeedCommandsAreUnknownOnTheFullSpeedType) {
     EXPECT_EQ(pins.zero_only_high, 0x01);
 }
 
+// Adaptive clocking: each clock edge waits until pin 7 reads its level. With nothing on pin 7
+// it reads low, so the first rising edge waits for ever: the engine stalls, takes bytes
+// without running them, and only a reset brings it back. 0x97 turns the waiting off.
+TEST_F(EngineChannel, AdaptiveClockingWaitsForPinSevenAndStallsWithoutIt) {
+    open("4");
+    write({0x96, 0x97});
+    EXPECT_EQ(read_all(), (Bytes{0xFA, 0x96, 0xFA, 0x97}));
+
+    open("8");
+    write({0x80, 0x00, 0x01, 0x96, 0x97, 0x22, 0x00});
+    EXPECT_EQ(read_all(), (Bytes{0x00}));
+    kvsim_pins pins{};
+    ASSERT_EQ(kvsim_get_pins(0, &pins), 0);
+    EXPECT_FALSE(pins.adaptive_clocking);
+    EXPECT_FALSE(pins.stalled);
+
+    write({0x80, 0x00, 0x01, 0x96, 0x22, 0x00, 0x87, 0xAA});
+    EXPECT_TRUE(read_all().empty());
+    ASSERT_EQ(kvsim_get_pins(0, &pins), 0);
+    EXPECT_TRUE(pins.adaptive_clocking);
+    EXPECT_TRUE(pins.stalled);
+    const uint64_t stalled_at = kvsim_time_ps(0);
+    write({0xAA, 0x81});
+    EXPECT_TRUE(read_all().empty());
+    EXPECT_EQ(kvsim_time_ps(0), stalled_at);
+
+    ASSERT_EQ(KV_SetBitMode(handle, 0, 0), 0u);
+    ASSERT_EQ(KV_SetBitMode(handle, 0, 2), 0u);
+    ASSERT_EQ(kvsim_get_pins(0, &pins), 0);
+    EXPECT_FALSE(pins.adaptive_clocking);
+    EXPECT_FALSE(pins.stalled);
+    write({0xAA});
+    EXPECT_EQ(read_all(), (Bytes{0xFA, 0xAA}));
+}
+
 TEST_F(EngineChannel, PinReadsShowDrivenOutputsAndZeroOnlyReleases) {
     write({0x80, 0xF3, 0x0F, 0x81, 0x82, 0xFF, 0x0F, 0x83, 0x9E, 0x01, 0x02, 0x81, 0x83});
     // low: outputs 0..3 read their drive, inputs read 0; then pin 0 and high pin 1 released

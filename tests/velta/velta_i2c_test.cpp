@@ -115,4 +115,20 @@ TEST_F(VeltaI2c, ProgressShowsOnlyWhenAskedForOffTerminal) {
     EXPECT_EQ(run.status, 0);
 }
 
+// The stretching board: the register device holds SCL 50 us after each byte, on an open-drain
+// bridge and on a push-pull one with a diode. Only with --clock-stretching does the word come
+// back right (25.5 degC: 0x19 0x80, shown low byte first). A full-speed bridge refuses it.
+TEST_F(VeltaI2c, ClockStretchingWaitsForTheDevice) {
+    box.environment.push_back("KVZUBR_SIM_CONFIG=" + std::string(KV_SOURCE_DIR) + "/simulator/boards/stretching.json");
+    for (const std::string channel : {"0", "1"}) {
+        EXPECT_NE(ok({"i2c", "get", channel, "0x48", "0", "w"}), "0x8019\n") << channel;
+        EXPECT_EQ(ok({"i2c", "get", channel, "0x48", "0", "w", "--clock-stretching"}), "0x8019\n") << channel;
+    }
+    box.environment.pop_back();
+    const ToolRun refused = velta({"i2c", "get", "3", "0x48", "--clock-stretching"});
+    EXPECT_EQ(refused.err, std::string("velta: cannot set up I2C channel 3 (a full-speed bridge cannot follow a "
+                                       "stretched clock): ") + VELTA_StatusText(STATUS_BAD_PARAMETER) + "\n");
+    EXPECT_EQ(refused.status, 1);
+}
+
 }  // namespace

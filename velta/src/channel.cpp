@@ -29,15 +29,18 @@ void require_channel(unsigned channel) {
                       std::to_string(count) + " engine channel" + (count == 1 ? "" : "s") + " (see velta list)");
 }
 
-I2cChannel::I2cChannel(unsigned channel, std::uint32_t clock_hz) : index_(channel) {
-    require_channel(channel);
-    check(I2C_OpenChannel(channel, &handle_), "cannot open " + channel_name("I2C", channel));
+I2cChannel::I2cChannel(const I2cTarget &target) : index_(target.channel) {
+    require_channel(index_);
+    check(I2C_OpenChannel(index_, &handle_), "cannot open " + channel_name("I2C", index_));
     // Open-drain lines where the bridge offers it; three-phase clocking keeps SDA stable around SCL edges.
-    I2CChannelConfig config{clock_hz, kLatencyMs, I2C_CFG_DRIVE_ZERO_ONLY};
+    I2CChannelConfig config{target.clock_hz, kLatencyMs,
+                            I2C_CFG_DRIVE_ZERO_ONLY | (target.clock_stretching ? I2C_CFG_CLOCK_STRETCHING : 0u)};
     const KV_STATUS status = I2C_InitChannel(handle_, &config);
     if (status != STATUS_SUCCESS) {
         I2C_CloseChannel(handle_);
-        check(status, "cannot set up " + channel_name("I2C", channel));
+        check(status, "cannot set up " + channel_name("I2C", index_) +
+                          (status == STATUS_BAD_PARAMETER && target.clock_stretching
+                               ? " (a full-speed bridge cannot follow a stretched clock)" : ""));
     }
 }
 

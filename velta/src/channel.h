@@ -12,9 +12,17 @@ namespace velta {
 // Throws Failure when no engine channel has that index.
 void require_channel(unsigned channel);
 
+constexpr std::uint32_t kDefaultI2cClock = 100000;
+
+struct I2cTarget {
+    unsigned channel = 0;
+    std::uint32_t clock_hz = kDefaultI2cClock;
+    bool clock_stretching = false;  // adaptive clocking, for devices that hold SCL low
+};
+
 class I2cChannel {
 public:
-    I2cChannel(unsigned channel, std::uint32_t clock_hz);
+    explicit I2cChannel(const I2cTarget &target);
     ~I2cChannel();
     I2cChannel(const I2cChannel &) = delete;
     I2cChannel &operator=(const I2cChannel &) = delete;

@@ -95,7 +95,7 @@ void eeprom_command(const std::string &action, const I2cTarget &target, EepromGe
     if (data.size() > geometry.size)
         throw Failure(file + " has " + std::to_string(data.size()) + " bytes, more than the EEPROM's " +
                       std::to_string(geometry.size) + "; nothing written");
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     Eeprom eeprom(bus, geometry);
     if (action == "read") write_file(file, eeprom.read(0, geometry.size, show));

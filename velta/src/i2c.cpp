@@ -99,7 +99,7 @@ bool I2cBus::probe(unsigned device, bool read_probe) {
 }
 
 std::string i2c_detect(const I2cTarget &target, const DetectOptions &options) {
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     std::string grid = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n";
     for (unsigned row = 0; row < 128; row += 16) {
@@ -124,14 +124,14 @@ unsigned read_register(I2cBus &bus, unsigned device, unsigned reg, bool word) {
 }  // namespace
 
 std::string i2c_get(const I2cTarget &target, const RegisterAccess &access) {
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     if (!access.has_register) return cell("0x%02x\n", bus.read(access.device, 1, true)[0]);
     return cell(access.word ? "0x%04x\n" : "0x%02x\n", read_register(bus, access.device, access.reg, access.word));
 }
 
 void i2c_set(const I2cTarget &target, const RegisterAccess &access, unsigned value) {
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     Bytes data{static_cast<std::uint8_t>(access.reg), static_cast<std::uint8_t>(value)};
     if (access.word) data.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -139,7 +139,7 @@ void i2c_set(const I2cTarget &target, const RegisterAccess &access, unsigned val
 }
 
 std::string i2c_dump(const I2cTarget &target, unsigned device, bool word, unsigned first, unsigned last) {
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     if (!bus.probe(device, false)) check(STATUS_NO_DEVICE, "no answer from " + bus.device_name(device));
     // A register that cannot be read shows as XX; -1 marks it in `values`.
@@ -226,7 +226,7 @@ std::vector<I2cMessage> parse_messages(const std::vector<std::string> &words) {
 }
 
 std::string i2c_transfer(const I2cTarget &target, const std::vector<I2cMessage> &messages) {
-    I2cChannel channel(target.channel, target.clock_hz);
+    I2cChannel channel(target);
     I2cBus bus(channel);
     std::string out;
     for (std::size_t i = 0; i < messages.size(); ++i) {

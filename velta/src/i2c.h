@@ -9,8 +9,6 @@
 
 namespace velta {
 
-constexpr std::uint32_t kDefaultI2cClock = 100000;
-
 // Messages of one transaction: the first opens with a start, each later one with a repeated
 // start, and the last may close it with a stop. Whatever fails, the bus is given back with a stop.
 class I2cBus {
@@ -36,11 +34,6 @@ private:
     // Throws Failure after giving the bus back.
     [[noreturn]] void fail(KV_STATUS status, const std::string &what);
     I2cChannel &channel_;
-};
-
-struct I2cTarget {
-    unsigned channel = 0;
-    std::uint32_t clock_hz = kDefaultI2cClock;
 };
 
 struct DetectOptions {

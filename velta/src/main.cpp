@@ -34,7 +34,7 @@ bool word_mode(const std::string &mode) {
 
 struct Common {
     std::string channel, clock;
-    bool yes = false, progress = false;
+    bool yes = false, progress = false, clock_stretching = false;
     unsigned channel_index() const { return number(channel, "CH", 0xFFFF); }
     std::uint32_t clock_hz(std::uint32_t fallback) const {
         if (clock.empty()) return fallback;
@@ -42,7 +42,7 @@ struct Common {
         if (hz == 0) throw UsageError("--clock must be above 0");
         return hz;
     }
-    I2cTarget i2c() const { return I2cTarget{channel_index(), clock_hz(kDefaultI2cClock)}; }
+    I2cTarget i2c() const { return I2cTarget{channel_index(), clock_hz(kDefaultI2cClock), clock_stretching}; }
     Show show() const { return progress ? Show::Always : Show::Auto; }
 };
 
@@ -53,6 +53,13 @@ CLI::App *with_channel(CLI::App *command, Common &c) {
 
 void add_clock(CLI::App *command, Common &c, const char *fallback) {
     command->add_option("--clock", c.clock, std::string("bus clock in Hz (default ") + fallback + ")");
+}
+
+// The I2C bus options: its clock, and whether the engine waits while a device stretches it.
+void add_i2c_clock(CLI::App *command, Common &c) {
+    add_clock(command, c, "100000");
+    command->add_flag("--clock-stretching", c.clock_stretching,
+                      "wait while a device holds SCL low (SCL wired to pin 7 too; not on full-speed bridges)");
 }
 
 void add_yes(CLI::App *command, Common &c) { command->add_flag("-y,--yes", c.yes, "do not ask for confirmation"); }
@@ -88,7 +95,7 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
     detect->add_option("LAST", last, "last address to probe (default 0x77)");
     detect->add_flag("-a", all, "probe 0x00 to 0x7f");
     detect->add_flag("-r", read_probe, "probe with a one-byte read instead of a write");
-    add_clock(detect, c, "100000");
+    add_i2c_clock(detect, c);
     detect->callback([&] {
         action = [&] {
             DetectOptions o;
@@ -106,7 +113,7 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
     get->add_option("ADDR", address, "device address")->required();
     get->add_option("REG", reg, "register");
     get->add_option("MODE", mode, "b (byte, default) or w (word, low byte first)");
-    add_clock(get, c, "100000");
+    add_i2c_clock(get, c);
     get->callback([&] {
         action = [&] {
             RegisterAccess a{i2c_address(address), !reg.empty(), reg.empty() ? 0 : number(reg, "REG", 0xFF), word_mode(mode)};
@@ -120,7 +127,7 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
     set->add_option("VALUE", value, "value")->required();
     set->add_option("MODE", mode, "b (byte, default) or w (word, low byte first)");
     add_yes(set, c);
-    add_clock(set, c, "100000");
+    add_i2c_clock(set, c);
     set->callback([&] {
         action = [&] {
             RegisterAccess a{i2c_address(address), true, number(reg, "REG", 0xFF), word_mode(mode)};
@@ -135,7 +142,7 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
     dump->add_option("ADDR", address, "device address")->required();
     dump->add_option("MODE", mode, "b (byte, default) or w (word)");
     dump->add_option("-r", range, "registers FIRST-LAST (default 0x00-0xff)");
-    add_clock(dump, c, "100000");
+    add_i2c_clock(dump, c);
     dump->callback([&] {
         action = [&] {
             unsigned from = 0, to = 0xFF;
@@ -155,7 +162,7 @@ void add_i2c(CLI::App &app, Common &c, Action &action) {
     CLI::App *transfer = with_channel(i2c->add_subcommand("transfer", "messages joined by repeated starts"), c);
     transfer->add_option("MSG", words, "r<length>[@addr] or w<length>[@addr] followed by its bytes")->required();
     add_yes(transfer, c);
-    add_clock(transfer, c, "100000");
+    add_i2c_clock(transfer, c);
     transfer->callback([&] {
         action = [&] {
             const std::vector<I2cMessage> messages = parse_messages(words);
@@ -210,7 +217,7 @@ void add_eeprom(CLI::App &app, Common &c, Action &action) {
         command->add_option("--size", size, "memory size in bytes")->required();
         command->add_option("--page", page, "write page size (default from the size)");
         command->add_option("--addr-bytes", address_bytes, "memory address bytes, 1 or 2 (default 1 up to 256 bytes)");
-        add_clock(command, c, "100000");
+        add_i2c_clock(command, c);
         add_progress(command, c);
         if (std::string(name) == "write") add_yes(command, c);
         command->callback([&, name] {

@@ -168,6 +168,24 @@ KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait
     return STATUS_SUCCESS;
 }
 
+// ---- clock stretching ----
+
+// The full-speed bridge has no adaptive clocking: refused before anything is sent.
+KV_STATUS stretching_refusal(KV_HANDLE handle) {
+    uint32_t type = 0;
+    const KV_STATUS status = Mid_GetKvDeviceType(handle, &type);
+    if (status != STATUS_SUCCESS) return status;
+    return type == KV_DEVICE_FULL_SPEED_DUAL ? Infra_Report(STATUS_BAD_PARAMETER) : STATUS_SUCCESS;
+}
+
+// Every clock edge then waits until SCL, wired back to pin 7, follows, so a device holding
+// SCL low holds the engine.
+KV_STATUS adaptive_clocking_on(KV_HANDLE handle) {
+    uint8_t command = VELTA_CMD_ADAPTIVE_CLOCKING_ON;
+    uint32_t written = 0;
+    return KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
+}
+
 // ---- fast mode ----
 
 bool fast_mode(uint32_t options) { return (options & (I2C_OPT_FAST_BYTES | I2C_OPT_FAST_BITS)) != 0; }
@@ -296,6 +314,11 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle) {
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
     if (!config) return Infra_NullArgument(kSourcePath, kLineInitChannelConfig, "I2C_InitChannel");
     if (!handle) return Infra_NullArgument(kSourcePath, kLineInitChannelHandle, "I2C_InitChannel");
+    const bool stretching = (config->configOptions & I2C_CFG_CLOCK_STRETCHING) != 0;
+    if (stretching) {
+        const KV_STATUS refused = stretching_refusal(handle);
+        if (refused != STATUS_SUCCESS) return refused;
+    }
     const bool three_phase = !(config->configOptions & I2C_CFG_NO_THREE_PHASE);
     if (three_phase) {
         // Computed wide: a 32-bit product would wrap a huge rate into a small, accepted one.
@@ -311,7 +334,9 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
         status = KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
         if (status != STATUS_SUCCESS) return status;
     }
-    return I2C_SaveChannelConfig(handle, config);
+    status = I2C_SaveChannelConfig(handle, config);
+    if (status != STATUS_SUCCESS || !stretching) return status;
+    return adaptive_clocking_on(handle);
 }
 
 KV_API KV_STATUS I2C_CloseChannel(KV_HANDLE handle) {
@@ -434,11 +459,14 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     *sizeTransferred = sizeToTransfer;
     if (status != STATUS_SUCCESS) return status;
 
+    // The acknowledges' values are the caller's to examine; acknowledges that never came mean
+    // the engine did not run the stream (a stalled clock, a lost answer).
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
         uint32_t got = 0;
         status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
         if (status != STATUS_SUCCESS) return status;
+        if (got != 1) return Infra_Report(STATUS_IO_FAILURE);
     }
     if (options & I2C_OPT_FAST_BYTES) {
         // One acknowledge per data byte; U is the size + 1 here, so the read fits.
@@ -448,6 +476,7 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
         status = KV_Channel_Read(PROTOCOL_I2C, handle, sizeToTransfer, acks.get(), &got);
         if (status != STATUS_SUCCESS) return status;
         if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
+        if (got != sizeToTransfer) return Infra_Report(STATUS_IO_FAILURE);
     }
     return STATUS_SUCCESS;
 }

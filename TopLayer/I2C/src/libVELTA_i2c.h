@@ -49,9 +49,37 @@ extern "C" {
  */
 #define I2C_CFG_NO_THREE_PHASE 0x01u  /* keep three-phase data clocking off, rate unscaled */
 /** @brief configOptions bit 1: SCL and SDA only pull low, never drive high (open drain). Only a
- *  high-speed single-channel bridge (type 8) offers it; elsewhere it is ignored. Bits 2 to 31
+ *  high-speed single-channel bridge (type 8) offers it; elsewhere it is ignored. Bits 3 to 31
  *  are not interpreted. */
 #define I2C_CFG_DRIVE_ZERO_ONLY 0x02u /* SCL and SDA only pull low (high-speed single-channel bridge) */
+/**
+ * @brief configOptions bit 2: support devices that stretch the clock (hold SCL low until they
+ *        are ready).
+ *
+ * After its usual initialisation I2C_InitChannel() turns the engine's adaptive clocking on
+ * (0x96): every clock edge the engine drives then waits until low pin 7 shows the same level.
+ * It needs this wiring:
+ * - SCL on pin 0 **and** on pin 7;
+ * - SCL only pulled low by the engine: #I2C_CFG_DRIVE_ZERO_ONLY on the high-speed
+ *   single-channel bridge (type 8); on the high-speed dual and quad bridges (types 6 and 7),
+ *   whose pins drive high, a diode in series with pin 0 (cathode at the bridge), so the
+ *   engine can only pull SCL low.
+ *
+ * The full-speed dual bridge (type 4) has no adaptive clocking: I2C_InitChannel() then
+ * returns #STATUS_BAD_PARAMETER with nothing sent and the record unchanged. A bridge whose
+ * pin 7 is not wired waits for ever on its first rising clock edge.
+ *
+ * Without this bit the engine clocks at its own pace: bits it clocks while a device holds SCL
+ * are lost to the device, so written data shift and reads return wrong data or a
+ * not-acknowledged status. With it, a device that holds SCL low for good stalls the engine;
+ * the transfer then ends with #STATUS_IO_FAILURE (its answer never comes) and the next
+ * I2C_InitChannel() makes the channel usable again.
+ *
+ * Pin-state commands (start and stop conditions) do not wait: a stretch after the last byte
+ * must end within the stop condition's ten clock-low commands (10 periods of the engine
+ * clock).
+ */
+#define I2C_CFG_CLOCK_STRETCHING 0x04u /* adaptive clocking for devices that stretch SCL */
 
 /** @brief Transfer option: a start condition (a repeated start if the bus is claimed) before the
  *  address. */
@@ -86,7 +114,7 @@ typedef struct I2CChannelConfig_t {
     uint32_t ClockRate;
     /** The driver's receive latency timer in ms, 0 to 255. */
     uint8_t LatencyTimer;
-    /** Option bits: #I2C_CFG_NO_THREE_PHASE, #I2C_CFG_DRIVE_ZERO_ONLY. */
+    /** Option bits: #I2C_CFG_NO_THREE_PHASE, #I2C_CFG_DRIVE_ZERO_ONLY, #I2C_CFG_CLOCK_STRETCHING. */
     uint32_t configOptions;
 } I2CChannelConfig;
 /** @cond */
@@ -128,7 +156,8 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
 /**
  * @brief Initialises an opened channel as an I2C master: KV_InitChannel() for I2C (at least
  *        70 ms; SCL and SDA end up driven high), then, unless #I2C_CFG_NO_THREE_PHASE,
- *        three-phase clocking on (0x8C).
+ *        three-phase clocking on (0x8C), and with #I2C_CFG_CLOCK_STRETCHING adaptive
+ *        clocking on (0x96).
  * @param[in] handle A channel opened with I2C_OpenChannel().
  * @param[in,out] config Caller-owned record. Without #I2C_CFG_NO_THREE_PHASE its `ClockRate`
  *                is replaced by 3/2 of itself before anything is sent, and stays so on
@@ -136,9 +165,11 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
  * @retval STATUS_SUCCESS the channel is ready.
  * @retval STATUS_BAD_PARAMETER @p config is null (reported, line 238; tested first) or
  *         @p handle is null (reported, line 239); or the (scaled) clock rate or the latency
- *         timer is out of range (not reported).
+ *         timer is out of range (not reported); or #I2C_CFG_CLOCK_STRETCHING on a
+ *         #KV_DEVICE_FULL_SPEED_DUAL bridge (not reported; nothing sent, record unchanged).
  * @retval STATUS_FAILURE the engine did not synchronise.
- * @return Otherwise a status of KV_InitChannel() or of the 0x8C write.
+ * @return Otherwise a status of KV_InitChannel(), of Mid_GetKvDeviceType() (with
+ *         #I2C_CFG_CLOCK_STRETCHING), or of the 0x8C or 0x96 write.
  */
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config);
 /**
@@ -322,7 +353,9 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
  *         127, or both fast-mode bits are set; nothing sent, not reported.
  * @retval STATUS_NO_RESOURCES no memory for the stream, or its length does not fit 32 bits;
  *         nothing sent.
- * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds.
+ * @retval STATUS_IO_FAILURE the channel took fewer bytes than the stream holds, or fewer
+ *         acknowledges came back than the stream asks for (the engine did not run it, as when
+ *         a device holds SCL for good); the acknowledges that came are in @p ackBuffer.
  * @return Otherwise the channel layer's status.
  */
 KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,

@@ -12,8 +12,6 @@ namespace kvsim {
 
 namespace {
 
-constexpr Picos kPicosPerMicro = 1000000;
-
 class Eeprom24 : public I2cDevice {
 public:
     explicit Eeprom24(const DeviceConfig &config)

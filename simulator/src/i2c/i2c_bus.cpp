@@ -10,6 +10,7 @@ constexpr std::uint8_t kScl = VELTA_PIN_CLOCK;
 constexpr std::uint8_t kSdaOut = VELTA_PIN_DATA_OUT;
 constexpr std::uint8_t kSdaIn = VELTA_PIN_DATA_IN;
 constexpr std::uint8_t kBusPins = kScl | kSdaOut | kSdaIn;
+constexpr std::uint8_t kClockReturn = VELTA_PIN_CLOCK_RETURN;
 
 bool pulls_low(const LowPinDrive &drive, std::uint8_t pin) { return (drive.direction & pin) && !(drive.value & pin); }
 // A push-pull high: the line is high whatever a device does. With drive-only-zero the pin
@@ -19,7 +20,7 @@ bool drives_high(const LowPinDrive &drive, std::uint8_t pin) {
 }
 
 // The channel object's "devices" array is attached in order.
-const BusRegistrar i2c_bus_kind("i2c", [](const Json &) { return std::make_unique<I2cBus>(); });
+const BusRegistrar i2c_bus_kind("i2c", [](const Json &channel) { return std::make_unique<I2cBus>(channel); });
 
 }  // namespace
 
@@ -37,6 +38,7 @@ void I2cAdapter::on_start(Picos t) {
     for (auto &device : devices_) device->start(t, repeated);
     begin_byte(Phase::Address);
     target_ = nullptr;
+    byte_index_ = 0;
 }
 
 void I2cAdapter::on_stop(Picos t) {
@@ -98,14 +100,17 @@ void I2cAdapter::address_clock_done(Picos t) {
             begin_read_byte(t);
         else
             begin_byte(Phase::Write);
+        byte_done(t);
     }
 }
 
 void I2cAdapter::write_clock_done(Picos t) {
     if (clocks_ == 8)
         pull_sda_ = target_->write_byte(t, shift_);
-    else if (clocks_ == 9)
+    else if (clocks_ == 9) {
         begin_byte(Phase::Write);
+        byte_done(t);
+    }
 }
 
 void I2cAdapter::begin_read_byte(Picos t) {
@@ -123,6 +128,7 @@ void I2cAdapter::read_clock_done(Picos t) {
         target_->read_answer(t, master_ack_);
         if (master_ack_) {
             begin_read_byte(t);
+            byte_done(t);
         } else {
             phase_ = Phase::Ignore;
             pull_sda_ = false;
@@ -130,9 +136,49 @@ void I2cAdapter::read_clock_done(Picos t) {
     }
 }
 
+// A device that needs time puts its next data bit (if it sends) on SDA, then holds SCL low.
+void I2cAdapter::byte_done(Picos t) {
+    const Picos stretch = target_->stretch(byte_index_++);
+    if (stretch == 0) return;
+    stretching_ = true;
+    stretch_end_ = t + stretch;
+}
+
+I2cBus::I2cBus(const Json &channel) {
+    const DeviceConfig board(channel);
+    scl_diode_ = config_bool(board, "scl_diode", false);
+    scl_return_ = config_bool(board, "scl_return", false);
+}
+
 void I2cBus::drive(Picos t, const LowPinDrive &drive) {
+    end_stretch(t);
     engine_ = drive;
-    const bool scl = !pulls_low(engine_, kScl);
+    follow(t);
+}
+
+void I2cBus::end_stretch(Picos t) {
+    if (!adapter_.stretching() || adapter_.stretch_end() > t) return;
+    const Picos at = adapter_.stretch_end();
+    adapter_.end_stretch();
+    follow(at);
+}
+
+bool I2cBus::device_holds_scl() const {
+    if (adapter_.stretching()) return true;
+    for (auto &device : devices_)
+        if (device->holds_scl()) return true;
+    return false;
+}
+
+Picos I2cBus::next_change() const {
+    for (auto &device : devices_)
+        if (device->holds_scl()) return kNever;
+    return adapter_.stretching() ? adapter_.stretch_end() : kNever;
+}
+
+// A device holding SCL sees no clock, even where the engine drives the line high over it.
+void I2cBus::follow(Picos t) {
+    const bool scl = !pulls_low(engine_, kScl) && !device_holds_scl();
     if (scl == scl_) {
         settle_sda(t, scl_);
     } else if (scl) {
@@ -147,9 +193,12 @@ void I2cBus::drive(Picos t, const LowPinDrive &drive) {
     }
 }
 
-std::uint8_t I2cBus::sense(Picos) {
+std::uint8_t I2cBus::sense(Picos t) {
+    end_stretch(t);
+    follow(t);  // a device may have let go of SCL through the control API
     std::uint8_t levels = engine_.direction & engine_.value & static_cast<std::uint8_t>(~kBusPins);
-    if (scl_) levels |= kScl;
+    if (scl_return_) levels = static_cast<std::uint8_t>((levels & ~kClockReturn) | (scl_line() ? kClockReturn : 0));
+    if (scl_line()) levels |= kScl;
     if (sda_) levels |= kSdaOut | kSdaIn;
     return levels;
 }
@@ -159,6 +208,7 @@ std::string I2cBus::pin_name(int pin) const {
     case 0: return "SCL";
     case 1: return "SDA";
     case 2: return "SDA_IN";
+    case 7: return scl_return_ ? "SCL_RET" : "";
     default: return "";
     }
 }
@@ -166,6 +216,7 @@ std::string I2cBus::pin_name(int pin) const {
 void I2cBus::attach(const Json &object) {
     const DeviceConfig config(object);
     std::unique_ptr<I2cDevice> device = make_device(i2c_device_kinds(), config);
+    device->set_stretch(config_uint(config, "stretch_us", 0, 0, 10000000) * kPicosPerMicro);
     config.check_all_read();
     if (find(device->name())) throw ConfigFault("name", "two I2C devices named \"" + device->name() + "\"");
     for (auto &other : devices_)
@@ -186,6 +237,9 @@ std::vector<Device *> I2cBus::devices() {
     for (auto &device : devices_) all.push_back(device.get());
     return all;
 }
+
+// A push-pull high wins over a device holding SCL low; through a diode it cannot.
+bool I2cBus::scl_line() const { return scl_ || (drives_high(engine_, kScl) && !scl_diode_); }
 
 bool I2cBus::sda_line() const {
     if (pulls_low(engine_, kSdaOut) || pulls_low(engine_, kSdaIn)) return false;

@@ -1,8 +1,10 @@
 // The I2C bus on a channel's low pins: SCL on pin 0, SDA driven through pin 1 and sampled
 // through pin 2 (tied together), pull-ups on both lines. Devices can only pull a line low or
 // let it go; the engine's outputs at 0 pull low, and its outputs at 1 drive high (overriding
-// a device) unless drive-only-zero is on for them, when they let go. A bit-level adapter
-// follows the lines on the virtual timeline and turns their changes into device events.
+// a device) unless drive-only-zero is on for them, or the board puts a diode in series with
+// SCL, when they let go. A device stretching the clock holds SCL low; the board may wire SCL
+// back to pin 7, the engine's clock-return input. A bit-level adapter follows the lines on
+// the virtual timeline and turns their changes into device events.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,10 @@ public:
 
     // The selected device holds SDA low.
     bool pulls_sda() const { return pull_sda_; }
+    // A stretch the selected device has begun and the bus has not yet ended.
+    bool stretching() const { return stretching_; }
+    Picos stretch_end() const { return stretch_end_; }
+    void end_stretch() { stretching_ = false; }
 
     void on_start(Picos t);
     void on_stop(Picos t);
@@ -41,6 +47,8 @@ private:
     void begin_read_byte(Picos t);
     void show_bit(int bit) { pull_sda_ = !((out_ >> bit) & 1); }
     void read_clock_done(Picos t);
+    // The acknowledge clock of a byte ended: the device may hold SCL low now.
+    void byte_done(Picos t);
 
     std::vector<std::unique_ptr<I2cDevice>> &devices_;
     Phase phase_ = Phase::Idle;
@@ -51,12 +59,18 @@ private:
     bool reading_ = false;
     bool master_ack_ = false;
     bool pull_sda_ = false;
+    unsigned byte_index_ = 0;  // bytes of the transaction done, the address byte included
+    bool stretching_ = false;
+    Picos stretch_end_ = 0;
 };
 
 class I2cBus : public Bus {
 public:
+    // Reads the channel's board settings "scl_diode" and "scl_return".
+    explicit I2cBus(const Json &channel);
     void drive(Picos t, const LowPinDrive &drive) override;
     std::uint8_t sense(Picos t) override;
+    Picos next_change() const override;
     std::string pin_name(int pin) const override;
     void attach(const Json &config) override;
     Device *find(const std::string &name) override;
@@ -64,12 +78,20 @@ public:
 
 private:
     bool sda_line() const;
+    bool scl_line() const;
+    bool device_holds_scl() const;
+    // Ends a stretch that ran out by t, at the instant it ran out.
+    void end_stretch(Picos t);
+    // The lines after a change at t: SCL edges as the devices see them, then SDA.
+    void follow(Picos t);
     void settle_sda(Picos t, bool scl_high);
 
     std::vector<std::unique_ptr<I2cDevice>> devices_;
     I2cAdapter adapter_{devices_};
     LowPinDrive engine_;
-    bool scl_ = true;  // pulled up while nobody drives
+    bool scl_diode_ = false;   // the engine's SCL pin can only pull low
+    bool scl_return_ = false;  // pin 7 reads SCL
+    bool scl_ = true;  // SCL as the devices see it: pulled up while nobody pulls it low
     bool sda_ = true;
     Picos rise_time_ = ~Picos{0};
 };

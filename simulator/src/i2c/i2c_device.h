@@ -29,8 +29,16 @@ public:
     // A stop condition on the bus. Every device sees it.
     virtual void stop(Picos t) { (void)t; }
 
+    // Clock stretching: how long the device holds SCL low after the acknowledge clock of byte
+    // `index` of its transaction (0 is the address byte). Every kind takes "stretch_us".
+    virtual Picos stretch(unsigned index) const { (void)index; return stretch_; }
+    void set_stretch(Picos stretch) { stretch_ = stretch; }
+    // A device that has hung up holds SCL low until told otherwise.
+    virtual bool holds_scl() const { return false; }
+
 private:
     std::uint8_t address_ = 0;
+    Picos stretch_ = 0;
 };
 
 // Device kinds by configuration name ("eeprom24", "i2c-register", "i2c-test"). The factory

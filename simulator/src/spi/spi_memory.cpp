@@ -36,7 +36,6 @@ constexpr std::uint8_t kWritableStatus = 0x9C;
 
 constexpr std::uint64_t kSectorSize = 4096;
 constexpr std::uint64_t kBlockSize = 65536;
-constexpr Picos kPicosPerMicro = 1000000;
 constexpr std::uint64_t kMaxSize = 16u << 20;
 constexpr std::uint64_t kMaxPage = 65536;
 constexpr std::uint64_t kMaxMicros = 600000000;
