@@ -10,6 +10,7 @@
 #include "korvin_mid.h"
 #include "kvsim.h"
 #include "libVELTA_i2c.h"
+#include "sigrok.h"
 
 namespace {
 
@@ -272,20 +273,6 @@ TEST(I2cDefaultConfiguration, EepromAndRegisterOnTheDualBridge) {
 }
 
 // An independent protocol decoder reads the trace of an EEPROM write and random read.
-std::string run(const std::string &command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-    return out;
-}
-
-bool sigrok_decodes_i2c() {
-    const std::string formats = run("sigrok-cli -L 2>/dev/null");
-    return formats.find(" vcd ") != std::string::npos && formats.find(" i2c ") != std::string::npos;
-}
-
 class I2cDecoded : public I2cDevices, public ::testing::WithParamInterface<uint32_t> {};
 
 // The EEPROM stretching SCL for 50 us after every byte, SCL wired back to pin 7.
@@ -294,7 +281,7 @@ const char *kStretchingConfig = R"({"wall_clock": false, "bridges": [
     {"kind": "eeprom24", "name": "eeprom", "address": 80, "size": 4096, "stretch_us": 50}]}]}]})";
 
 TEST_P(I2cDecoded, TraceOfEepromWriteAndReadDecodes) {
-    if (!sigrok_decodes_i2c()) GTEST_SKIP() << "sigrok-cli with VCD input and the I2C decoder is not installed";
+    if (!sigrok_decodes({"i2c"})) GTEST_SKIP() << "sigrok-cli with VCD input and the I2C decoder is not installed";
     if (GetParam() & I2C_CFG_CLOCK_STRETCHING) {
         I2C_CloseChannel(handle_);
         ASSERT_EQ(kvsim_load_config_json(kStretchingConfig), 0);
@@ -315,7 +302,7 @@ TEST_P(I2cDecoded, TraceOfEepromWriteAndReadDecodes) {
     KV_WriteGPIO(handle_, 0x01, 0x01);  // a later change, so the stop is not the trace's last instant
     ASSERT_EQ(kvsim_trace_stop(0), 0);
 
-    const std::string decoded = run("sigrok-cli -i '" + path +
+    const std::string decoded = command_output("sigrok-cli -i '" + path +
                                     "' -P i2c:scl=SCL:sda=SDA -A i2c=start:repeat-start:stop:ack:nack:"
                                     "address-read:address-write:data-read:data-write 2>&1");
     const std::string write = "Start\nWrite\nAddress write: 50\nACK\n";

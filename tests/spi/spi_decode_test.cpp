@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "sigrok.h"
 #include "spi_support.h"
 
 using namespace spitest;
@@ -15,27 +16,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(const std::string &command) {
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    char buffer[4096];
-    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
-    return out;
-}
-
-// sigrok-cli lists its input formats and decoders one per line, each name indented by two.
-bool decoder_present() {
-    std::string listing = run("sigrok-cli -L 2>/dev/null");
-    return listing.find("\n  spi ") != std::string::npos && listing.find("\n  vcd ") != std::string::npos;
-}
-
 // The trace's timescale is 10 ns; at 1 MHz a bit lasts 100 units, so sampling every 100 ns
 // gives ten samples a bit.
 Bytes decoded(const fs::path &trace, const char *line, unsigned mode) {
     std::string command = "sigrok-cli -I vcd:downsample=10 -i " + trace.string() +
                           " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3:cpol=" + std::to_string(mode >> 1) +
                           ":cpha=" + std::to_string(mode & 1) + " -B spi=" + line + " 2>/dev/null";
-    std::string out = run(command);
+    std::string out = command_output(command);
     return Bytes(out.begin(), out.end());
 }
 
@@ -60,7 +47,7 @@ protected:
 };
 
 TEST_P(SpiDecode, DecodedMemoryTransactionIsTheBytesSentAndReceived) {
-    if (!decoder_present()) GTEST_SKIP() << "sigrok-cli with its VCD input and SPI decoder is not installed";
+    if (!sigrok_decodes({"spi"})) GTEST_SKIP() << "sigrok-cli with its VCD input and SPI decoder is not installed";
     const unsigned mode = GetParam();
     dir_ = fs::temp_directory_path() / ("spi_decode_" + std::to_string(getpid()) + "_" + std::to_string(mode));
     fs::create_directories(dir_);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "sigrok.h"
 #include "tool_process.h"
 
 namespace {
@@ -138,18 +139,7 @@ TEST_F(Velta, GpioSetDrivesTheHighPinsAndGetReadsThem) {
 }
 
 // What sigrok-cli prints, or "" when it is missing.
-std::string sigrok(const std::string &arguments) {
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(("sigrok-cli " + arguments + " 2>/dev/null").c_str(), "r"), pclose);
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
-    return out;
-}
-
-bool decoders_present(const char *decoder) {
-    const std::string listing = sigrok("-L");
-    return listing.find("\n  vcd ") != std::string::npos && listing.find(std::string("\n  ") + decoder + " ") != std::string::npos;
-}
+std::string sigrok(const std::string &arguments) { return command_output("sigrok-cli " + arguments + " 2>/dev/null"); }
 
 // The bytes of every "<operation> (addr X, N bytes): hex..." line, placed at their addresses.
 std::string decoded_image(const std::string &annotations, const std::string &operation, std::size_t size) {
@@ -167,7 +157,7 @@ std::string decoded_image(const std::string &annotations, const std::string &ope
 }
 
 TEST_F(Velta, TracedFlashWriteDecodesToTheFilesBytes) {
-    if (!decoders_present("spiflash")) GTEST_SKIP() << "sigrok-cli with its VCD input and spiflash decoder is not installed";
+    if (!sigrok_decodes({"spiflash"})) GTEST_SKIP() << "sigrok-cli with its VCD input and spiflash decoder is not installed";
     box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
     const std::string data = random_bytes(300, 7);
     box.write_file("data.bin", data);
@@ -179,7 +169,7 @@ TEST_F(Velta, TracedFlashWriteDecodesToTheFilesBytes) {
 }
 
 TEST_F(Velta, TracedEepromWriteDecodesToTheFilesBytes) {
-    if (!decoders_present("eeprom24xx")) GTEST_SKIP() << "sigrok-cli with its VCD input and eeprom24xx decoder is not installed";
+    if (!sigrok_decodes({"eeprom24xx"})) GTEST_SKIP() << "sigrok-cli with its VCD input and eeprom24xx decoder is not installed";
     const std::string data = random_bytes(300, 8);
     box.write_file("data.bin", data);
     EXPECT_EQ(ok({"eeprom", "write", "2", "0x50", "--size", "32768", "data.bin"}, true), "");

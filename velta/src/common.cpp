@@ -10,10 +10,12 @@
 #include <iostream>
 #include <iterator>
 
+#include "libVELTA.h"
+
 namespace velta {
 
 void check(KV_STATUS status, const std::string &what) {
-    if (status != STATUS_SUCCESS) throw Failure(what + ": " + status_text(status));
+    if (status != STATUS_SUCCESS) throw Failure(what + ": " + VELTA_StatusText(status));
 }
 
 namespace {

@@ -23,7 +23,6 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-const char *status_text(KV_STATUS status);
 // Throws Failure("<what>: <status text>") unless status is success.
 void check(KV_STATUS status, const std::string &what);
 

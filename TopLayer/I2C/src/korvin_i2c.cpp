@@ -152,20 +152,32 @@ KV_STATUS send_condition(KV_HANDLE handle, bool start) {
     return write_stream(handle, stream, &written);
 }
 
+// A stream counts as sent only when the driver took all of it.
+KV_STATUS send_whole(KV_HANDLE handle, const CommandStream &stream) {
+    uint32_t written = 0;
+    const KV_STATUS status = write_stream(handle, stream, &written);
+    if (status != STATUS_SUCCESS) return status;
+    return written == stream.length() ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
+}
+
+// Answers that never came mean the engine did not run what was sent (a stalled clock, a lost
+// answer); *got tells how many did.
+KV_STATUS read_answers(KV_HANDLE handle, uint32_t count, uint8_t *buffer, uint32_t *got) {
+    const KV_STATUS status = KV_Channel_Read(PROTOCOL_I2C, handle, count, buffer, got);
+    if (status != STATUS_SUCCESS) return status;
+    return *got == count ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
+}
+
 // A byte primitive: the whole 12-byte stream in one write, one answer byte back.
 KV_STATUS exchange_byte(KV_HANDLE handle, const CommandStream &stream, bool wait_before_read, uint8_t *answer) {
-    uint32_t written = 0;
-    KV_STATUS status = write_stream(handle, stream, &written);
+    KV_STATUS status = send_whole(handle, stream);
     if (status != STATUS_SUCCESS) return status;
-    if (written != stream.length()) return Infra_Report(STATUS_IO_FAILURE);
     if (wait_before_read) usleep(1000);
     uint8_t byte = 0;
     uint32_t got = 0;
-    status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &byte, &got);
-    if (status != STATUS_SUCCESS) return status;
-    if (got != 1) return Infra_Report(STATUS_IO_FAILURE);
-    *answer = byte;
-    return STATUS_SUCCESS;
+    status = read_answers(handle, 1, &byte, &got);
+    if (status == STATUS_SUCCESS) *answer = byte;
+    return status;
 }
 
 // ---- clock stretching ----
@@ -203,12 +215,6 @@ KV_STATUS fast_refusal(uint32_t address, uint32_t size, uint32_t options, bool r
     if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read)))
         return Infra_Report(STATUS_NO_RESOURCES);
     return STATUS_SUCCESS;
-}
-
-// A fast stream counts as sent only when the driver took all of it.
-KV_STATUS whole_write(KV_STATUS status, uint32_t written, const CommandStream &stream) {
-    if (status != STATUS_SUCCESS) return status;
-    return written == stream.length() ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
 }
 
 struct FastShape {
@@ -453,32 +459,25 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     build_fast_stream(stream, shape, deviceAddress, buffer, options, false);
     if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
 
-    uint32_t written = 0;
-    status = write_stream(handle, stream, &written);
-    status = whole_write(status, written, stream);
+    status = send_whole(handle, stream);
     *sizeTransferred = sizeToTransfer;
     if (status != STATUS_SUCCESS) return status;
 
-    // The acknowledges' values are the caller's to examine; acknowledges that never came mean
-    // the engine did not run the stream (a stalled clock, a lost answer).
+    // The acknowledges' values are the caller's to examine.
+    uint32_t got = 0;
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
-        uint32_t got = 0;
-        status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
+        status = read_answers(handle, 1, &address_ack, &got);
         if (status != STATUS_SUCCESS) return status;
-        if (got != 1) return Infra_Report(STATUS_IO_FAILURE);
     }
     if (options & I2C_OPT_FAST_BYTES) {
         // One acknowledge per data byte; U is the size + 1 here, so the read fits.
         std::unique_ptr<uint8_t[]> acks = allocate(shape.units);
         if (!acks) return Infra_Report(STATUS_NO_RESOURCES);
-        uint32_t got = 0;
-        status = KV_Channel_Read(PROTOCOL_I2C, handle, sizeToTransfer, acks.get(), &got);
-        if (status != STATUS_SUCCESS) return status;
+        status = read_answers(handle, sizeToTransfer, acks.get(), &got);
         if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
-        if (got != sizeToTransfer) return Infra_Report(STATUS_IO_FAILURE);
     }
-    return STATUS_SUCCESS;
+    return status;
 }
 
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
@@ -496,20 +495,15 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
     if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
 
     *sizeTransferred = sizeToTransfer;
-    uint32_t written = 0;
-    status = write_stream(handle, stream, &written);
-    status = whole_write(status, written, stream);
+    status = send_whole(handle, stream);
     if (status != STATUS_SUCCESS) return status;
     uint32_t got = 0;
     if (!(options & I2C_OPT_SKIP_ADDRESS)) {
         uint8_t address_ack = 0;
-        status = KV_Channel_Read(PROTOCOL_I2C, handle, 1, &address_ack, &got);
+        status = read_answers(handle, 1, &address_ack, &got);
         if (status != STATUS_SUCCESS) return status;
     }
-    const auto answers = static_cast<uint32_t>(shape.groups);
-    status = KV_Channel_Read(PROTOCOL_I2C, handle, answers, buffer, &got);
-    if (status != STATUS_SUCCESS) return status;
-    return got == answers ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);  // data that never came
+    return read_answers(handle, static_cast<uint32_t>(shape.groups), buffer, &got);
 }
 
 }  // extern "C"
