@@ -32,11 +32,11 @@ def interpreters():
 
 @pytest.mark.parametrize("python", interpreters())
 def test_the_documented_venv_recipe_installs_offline(tmp_path, python):
-    venv = tmp_path / "venv"
-    subprocess.run([python, "-m", "venv", str(venv)], check=True, timeout=300)
     # No index at all: the machine may be offline, and nothing may be fetched.
     env = {k: v for k, v in os.environ.items() if not k.startswith(("PIP_", "PYTHONPATH"))}
     env.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+    venv = tmp_path / "venv"
+    subprocess.run([python, "-m", "venv", str(venv)], env=env, check=True, timeout=300)
     subprocess.run([str(venv / "bin" / "pip"), "install", "--quiet", str(PYTHON_DIR)], env=env, cwd=tmp_path,
                    check=True, timeout=300)
     run = subprocess.run([str(venv / "bin" / "python"), "-c", SMOKE], env=env, cwd=tmp_path,
