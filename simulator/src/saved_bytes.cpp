@@ -61,12 +61,13 @@ std::uint8_t SavedBytes::operator[](std::size_t at) const {
 void SavedBytes::store(std::size_t at, const std::uint8_t *data, std::size_t length) {
     while (length > 0) {
         const std::size_t offset = at % kPage, n = std::min(length, kPage - offset);
-        auto &page = pages_[at / kPage];
+        std::uint8_t *&page = pages_[at / kPage];
         if (!page && std::any_of(data, data + n, [this](std::uint8_t b) { return b != fill_; })) {
-            page.reset(new std::uint8_t[kPage]);
-            std::memset(page.get(), fill_, kPage);
+            owned_.emplace_back(new std::uint8_t[kPage]);
+            page = owned_.back().get();
+            std::memset(page, fill_, kPage);
         }
-        if (page) std::memcpy(page.get() + offset, data, n);
+        if (page) std::memcpy(page + offset, data, n);
         at += n;
         data += n;
         length -= n;
@@ -76,9 +77,9 @@ void SavedBytes::store(std::size_t at, const std::uint8_t *data, std::size_t len
 void SavedBytes::copy_out(std::size_t at, std::uint8_t *out, std::size_t length) const {
     while (length > 0) {
         const std::size_t offset = at % kPage, n = std::min(length, kPage - offset);
-        const auto &page = pages_[at / kPage];
+        const std::uint8_t *page = pages_[at / kPage];
         if (page)
-            std::memcpy(out, page.get() + offset, n);
+            std::memcpy(out, page + offset, n);
         else
             std::memset(out, fill_, n);
         at += n;
@@ -101,7 +102,7 @@ std::vector<std::uint8_t> SavedBytes::bytes() const {
 
 bool SavedBytes::page_holds_data(std::size_t page) const {
     if (!pages_[page]) return false;
-    const std::uint8_t *bytes = pages_[page].get();
+    const std::uint8_t *bytes = pages_[page];
     const std::size_t length = std::min(kPage, size_ - page * kPage);
     return std::any_of(bytes, bytes + length, [this](std::uint8_t b) { return b != fill_; });
 }
@@ -129,15 +130,12 @@ void SavedBytes::check(const Json &value) const {
         throw std::runtime_error("\"" + key_ + "\" must be an image of " + std::to_string(size_) + " bytes");
 }
 
-void SavedBytes::load(const Json &value) {
-    for (auto &page : pages_) page.reset();
+void SavedBytes::load(Json &value) {
+    std::fill(pages_.begin(), pages_.end(), nullptr);
+    owned_.clear();
+    adopted_ = {};
     if (value.is_object()) {
-        const std::uint8_t *data = value["data"].get_binary().data();
-        for (const Json &range : value["ranges"]) {
-            const std::size_t at = range[0], length = range[1];
-            store(at, data, length);
-            data += length;
-        }
+        load_image(value);
     } else {
         const auto byte_at = [&value](std::size_t i) {
             if (value.is_array()) return static_cast<std::uint8_t>(value[i].get<unsigned>());
@@ -155,11 +153,30 @@ void SavedBytes::load(const Json &value) {
     older_form_ = value.is_string();
 }
 
+// Ranges that start on a page boundary and fill their last page, or end the memory, as saves
+// write them, keep their bytes where the file's reader put them: no copy, no page allocated.
+void SavedBytes::load_image(Json &image) {
+    std::vector<std::uint8_t> &data = image["data"].get_binary();
+    const Json &ranges = image["ranges"];
+    const bool in_place = std::all_of(ranges.begin(), ranges.end(), [this](const Json &range) {
+        const std::size_t at = range[0], length = range[1];
+        return at % kPage == 0 && (length % kPage == 0 || at + length == size_);
+    });
+    if (in_place) adopted_ = std::move(data);
+    std::size_t from = 0;
+    for (const Json &range : ranges) {
+        const std::size_t at = range[0], length = range[1];
+        if (!in_place) store(at, data.data() + from, length);
+        for (std::size_t offset = 0; in_place && offset < length; offset += kPage)
+            pages_[(at + offset) / kPage] = adopted_.data() + from + offset;
+        from += length;
+    }
+}
+
 Json SavedBytes::encode() const {
     if (form_ == Form::Numbers) return Json(bytes());
     Json ranges = Json::array();
-    std::vector<std::uint8_t> data;
-    std::size_t end = 0;
+    std::size_t end = 0, total = 0;
     for (std::size_t page = 0; page < pages_.size(); ++page) {
         if (!page_holds_data(page)) continue;
         const std::size_t at = page * kPage, length = std::min(kPage, size_ - at);
@@ -168,7 +185,14 @@ Json SavedBytes::encode() const {
         else
             ranges.push_back({at, length});
         end = at + length;
-        data.insert(data.end(), pages_[page].get(), pages_[page].get() + length);
+        total += length;
+    }
+    std::vector<std::uint8_t> data(total);
+    std::size_t from = 0;
+    for (const Json &range : ranges) {
+        const std::size_t at = range[0], length = range[1];
+        copy_out(at, data.data() + from, length);
+        from += length;
     }
     Json image = Json::object();
     image["size"] = size_;

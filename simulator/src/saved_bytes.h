@@ -42,7 +42,9 @@ public:
 
     // The state-file side. `check` throws std::runtime_error for a value of the wrong shape.
     void check(const Json &value) const;
-    void load(const Json &value);  // a value `check` accepted; marks nothing changed
+    // A value `check` accepted; marks nothing changed. An image's bytes are taken out of `value`
+    // and kept in place where its ranges start on page boundaries.
+    void load(Json &value);
     Json encode() const;
     // Patches the changed bytes into `value`, which `check` accepted, and writes it in the
     // current form.
@@ -58,6 +60,7 @@ private:
     // Copies bytes in without marking them; a page nobody wrote stays unallocated while the
     // bytes for it are all the fill byte.
     void store(std::size_t at, const std::uint8_t *data, std::size_t length);
+    void load_image(Json &image);
     void copy_out(std::size_t at, std::uint8_t *out, std::size_t length) const;
     bool page_holds_data(std::size_t page) const;
     void mark(std::size_t begin, std::size_t end);
@@ -66,7 +69,9 @@ private:
     std::size_t size_;
     std::uint8_t fill_;
     Form form_;
-    std::vector<std::unique_ptr<std::uint8_t[]>> pages_;
+    std::vector<std::uint8_t *> pages_;  // null: every byte of the page is the fill byte
+    std::vector<std::unique_ptr<std::uint8_t[]>> owned_;  // pages allocated one at a time
+    std::vector<std::uint8_t> adopted_;                   // a loaded image's bytes, pages inside them
     std::map<std::size_t, std::size_t> changed_;  // begin -> end, disjoint and not touching
     std::set<std::size_t> one_time_;
     bool older_form_ = false;  // loaded from a value in the older form

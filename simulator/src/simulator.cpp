@@ -205,7 +205,7 @@ void Simulator::load_state() {
         for (Device *device : c->bus().devices()) {
             device->forget_changes();
             try {
-                if (const Json *entry = state_entry(state, c->info(), *device, false)) device->load_state(*entry);
+                if (Json *entry = state_entry(state, c->info(), *device, false)) device->load_state(*entry);
             } catch (const std::exception &e) {
                 warn_entry(state_path_, entry_name(c->info(), *device), e.what());
                 unsaved_.insert(device);

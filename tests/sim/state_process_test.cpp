@@ -234,6 +234,15 @@ TEST_F(StateProcess, OlderFormIsReadAndRewrittenOnce) {
     EXPECT_EQ(dump(3), "115aff\n");
 }
 
+// An image's ranges are read wherever they start, not only on the page boundaries saves use.
+TEST_F(StateProcess, ImageRangesAnywhereInTheMemoryLoad) {
+    std::ofstream(state_) << state_file(
+        R"({"KVST0001": {"1": {"mem": {"status": [0], "memory": {"size": 256, "ranges": [[1, 2], [255, 1]],
+           "data": {"$binary": 3}}}}}})",
+        "\x01\x02\x03");
+    EXPECT_EQ(dump(256), "ff0102" + std::string(2 * 252, 'f') + "03\n");
+}
+
 // Ten processes write one Torqa register each at the same moment, round after round; one of
 // them programs a one-time-programmable bit of register 9. Nothing written is lost, no bit of
 // register 9 is undone, and the file always parses. KV_STATE_ROUNDS sets the number of rounds.
