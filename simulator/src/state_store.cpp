@@ -174,6 +174,7 @@ FileRead open_regular(const std::string &path, std::size_t limit, int *fd, std::
 const char kStateMagic[] = "kvzubr-sim state 2 ";
 const char kBinaryKey[] = "$binary";
 constexpr std::size_t kStateHeadMax = 64;
+constexpr std::size_t kReadPiece = 256u << 10;
 
 bool is_binary_stand_in(const Json &value) {
     if (!value.is_object() || value.size() != 1) return false;
@@ -186,8 +187,14 @@ void read_binaries(Json &value, int fd, std::size_t &left) {
     if (is_binary_stand_in(value)) {
         const std::uint64_t length = value[kBinaryKey];
         if (length > left) throw std::runtime_error("binary data cut short");
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-        if (read_some(fd, bytes.data(), bytes.size()) != bytes.size()) throw std::runtime_error("binary data cut short");
+        // Read a piece at a time into the piece just made room for, while it is still in cache.
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(static_cast<std::size_t>(length));
+        while (bytes.size() < length) {
+            const std::size_t at = bytes.size(), n = std::min<std::size_t>(kReadPiece, length - at);
+            bytes.resize(at + n);
+            if (read_some(fd, bytes.data() + at, n) != n) throw std::runtime_error("binary data cut short");
+        }
         left -= bytes.size();
         value = Json::binary(std::move(bytes));
     } else if (value.is_structured()) {
