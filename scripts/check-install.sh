@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a staging prefix, then builds the examples against it as a user
 # would, once with pkg-config and once with find_package(VELTA), and runs them on the
-# installed simulated driver. Finally checks that uninstall leaves nothing behind.
+# installed simulated driver through its launcher. Finally checks that uninstall leaves nothing
+# behind. (tests/install/installed_prefix.sh checks the installed programs themselves.)
 set -euo pipefail
 build="$(cd "${BUILD:-build}" && pwd)"
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,14 +13,16 @@ stage="$work/prefix"
 cmake --install "$build" --prefix "$stage" --strip >/dev/null
 libdir="$(dirname "$(find "$stage" -name 'libVELTA.so.1' | head -n1)")"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-export LD_LIBRARY_PATH="$libdir:$libdir/kvzubr-sim"
+# The examples are built without a run path, as a user's program is: the loader is told where
+# libVELTA lies, and the launcher names the simulated driver.
+export LD_LIBRARY_PATH="$libdir"
 export KVZUBR_SIM_STATE=
 unset KVZUBR_SIM_CONFIG KVZUBR_SIM_TRACE
 
 run_examples() {
     local dir="$1"
     for example in list_channels spi_memory i2c_eeprom; do
-        "$dir/$example" >"$work/out.txt" || { cat "$work/out.txt"; echo "check-install: $example failed ($dir)" >&2; exit 1; }
+        "$stage/bin/kvzubr-sim" run "$dir/$example" >"$work/out.txt" || { cat "$work/out.txt"; echo "check-install: $example failed ($dir)" >&2; exit 1; }
     done
 }
 

@@ -11,7 +11,7 @@ packages=(
   doxygen
   scdoc
   libcli11-dev
-  python3-pytest python3-setuptools python3-wheel python3-pip
+  python3-pytest python3-venv
 )
 [ "${KV_SETUP_DECODERS:-0}" = 1 ] && packages+=(sigrok-cli)
 # The 32-bit x86 build (cmake/linux-i686.cmake): the multilib compiler and the i386 libraries.

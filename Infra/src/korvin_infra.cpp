@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "korvin_report.h"
 
@@ -27,19 +28,34 @@ const char kDriverLibrary[] = "libkvzubr.so";
 const char kInfraSourcePath[] = "../../Infra/src/korvin_infra";
 constexpr int kDriverCheckLine = 243;
 
+// The environment variable that names the driver by its path, for a driver the loader would
+// not find by name (the simulated one of an installed prefix, a vendor driver outside the
+// loader's path). Unset or empty: the driver is loaded by its name.
+const char kDriverVariable[] = "VELTA_DRIVER";
+
+const char *driverToLoad() {
+    const char *chosen = std::getenv(kDriverVariable);
+    return chosen != nullptr && chosen[0] != '\0' ? chosen : kDriverLibrary;
+}
+
 // The platform's dynamic loader: the one place that differs between Linux and Windows.
 #ifdef _WIN32
-void *loadDriver() { return reinterpret_cast<void *>(LoadLibraryA(kDriverLibrary)); }
+void *loadDriver(const char *file) { return reinterpret_cast<void *>(LoadLibraryA(file)); }
 void *driverSymbol(const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(hdll_zubr), name));
 }
 int unloadDriver() { return FreeLibrary(static_cast<HMODULE>(hdll_zubr)) ? 0 : -1; }
 void clearLoaderError() {}
+std::string loaderError() { return "system error " + std::to_string(GetLastError()); }
 #else
-void *loadDriver() { return dlopen(kDriverLibrary, RTLD_LAZY); }
+void *loadDriver(const char *file) { return dlopen(file, RTLD_LAZY); }
 void *driverSymbol(const char *name) { return dlsym(hdll_zubr, name); }
 int unloadDriver() { return dlclose(hdll_zubr); }
 void clearLoaderError() { static_cast<void>(dlerror()); }
+std::string loaderError() {
+    const char *reason = dlerror();
+    return reason != nullptr ? reason : "unknown reason";
+}
 #endif
 
 // A missing entry point leaves its slot null; callers refuse to call through it.
@@ -109,6 +125,18 @@ void printNullReport(const char *sourcePath, int line, const char *function) {
     std::fflush(stdout);
 }
 
+// The line after the specified report, on standard error: which driver, why, and what to do.
+void printDriverAdvice(const char *file, const std::string &reason) {
+    const bool named = file != kDriverLibrary;
+    std::fprintf(stderr,
+                 "libVELTA: cannot load the bridge driver %s%s: %s; %s, or run the program as "
+                 "'kvzubr-sim run PROGRAM' to use the simulated bridge\n",
+                 file, named ? " (named by VELTA_DRIVER)" : "", reason.c_str(),
+                 named ? "point VELTA_DRIVER at the driver library or unset it"
+                       : "install the bridge driver where the loader finds it, set VELTA_DRIVER to its path");
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 KV_STATUS Infra_NullArgument(const char *sourcePath, int line, const char *function) {
@@ -119,9 +147,12 @@ KV_STATUS Infra_NullArgument(const char *sourcePath, int line, const char *funct
 extern "C" {
 
 void Init_libVELTA(void) {
-    hdll_zubr = loadDriver();
+    const char *file = driverToLoad();
+    hdll_zubr = loadDriver(file);
     if (hdll_zubr == nullptr) {
+        std::string reason = loaderError();
         printNullReport(kInfraSourcePath, kDriverCheckLine, "Init_libVELTA");
+        printDriverAdvice(file, reason);
         std::exit(1);
     }
     bindEntryPoints();

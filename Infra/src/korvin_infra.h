@@ -7,6 +7,8 @@
  * cannot be loaded, the process ends**: one line on standard output,
  * `../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered`, then exit
  * status 1, before main() runs (or inside dlopen() for a program that loads libVELTA itself).
+ * One more line on standard error names the driver, the loader's reason and the remedy. The
+ * environment variable VELTA_DRIVER, when set and not empty, names the driver by its path.
  * Unloading libVELTA releases the driver. Applications need not call anything here.
  */
 #ifndef KORVIN_INFRA_H
@@ -69,7 +71,8 @@ KV_API extern varFunctionPtrLst_t varFunctionPtrLst;
  *        #varFunctionPtrLst. Called by libVELTA's load-time constructor; applications do not
  *        call it (a second call takes a second reference on the driver that is never released).
  *
- * The loader's search rules decide which driver is found: in the build tree the simulated
+ * VELTA_DRIVER, when set and not empty, is the path of the driver to load instead. Otherwise
+ * the loader's search rules decide which driver is found: in the build tree the simulated
  * driver beside libVELTA; an installed libVELTA finds the one on the system's library path
  * (LD_LIBRARY_PATH first). On Windows libVELTA.dll loads "libkvzubr.dll" (LoadLibrary and
  * GetProcAddress), found first in the program's directory. A missing entry point leaves its
@@ -77,7 +80,8 @@ KV_API extern varFunctionPtrLst_t varFunctionPtrLst;
  *
  * If the driver cannot be loaded, this prints on standard output
  * `../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered` and ends the
- * process with exit(1). It does not return an error.
+ * process with exit(1), after one line on standard error that names the driver it tried, the
+ * loader's reason and the remedy. It does not return an error.
  */
 KV_API void Init_libVELTA(void);
 /**

@@ -27,7 +27,8 @@
  *
  * - **Loading.** Loading libVELTA loads the driver. With no driver to load, the process prints
  *   `../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered` on standard
- *   output and ends with exit status 1, during the load (see Init_libVELTA()).
+ *   output, a line on standard error that says why and what to do, and ends with exit status 1,
+ *   during the load (see Init_libVELTA()). `VELTA_DRIVER` names the driver by its path.
  * - **Index bases.** The SPI and I2C families number channels from 0. The channel layer
  *   (`KV_GetChannelInfo`, `KV_OpenChannel`) numbers them from 1. Both count only the channels
  *   that carry the engine, in the driver's list order.

@@ -15,6 +15,7 @@
 
 #include "korvin_infra.h"
 #include "korvin_report.h"
+#include "korvin_transport.h"
 #include "velta_engine.h"
 
 static_assert(offsetof(DeviceListEntry, StateFlags) == 0, "driver record layout");
@@ -61,13 +62,33 @@ std::unique_ptr<T[]> allocateArray(size_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[count]());
 }
 
+// All the bytes, or an I/O failure: a driver that reports success having moved fewer bytes
+// than asked has left the engine mid-command or the answers out of step with the host. The
+// count it gives is kept, never above what was asked.
+KV_STATUS wholeTransfer(KV_STATUS status, uint32_t asked, uint32_t *done, bool *cutShort) {
+    if (status == STATUS_SUCCESS) *done = std::min(*done, asked);
+    const bool shortened = status == STATUS_SUCCESS && *done < asked;
+    if (cutShort != nullptr) *cutShort = shortened;
+    return shortened ? Infra_Report(STATUS_IO_FAILURE) : status;
+}
+
+KV_STATUS writeAll(KV_HANDLE handle, uint32_t count, const uint8_t *buffer, uint32_t *done, bool *cutShort) {
+    KV_STATUS status = callDriver(varFunctionPtrLst.KV_Write, handle,
+                                  static_cast<void *>(const_cast<uint8_t *>(buffer)), count, done);
+    return wholeTransfer(status, count, done, cutShort);
+}
+
+KV_STATUS readAll(KV_HANDLE handle, uint32_t count, uint8_t *buffer, uint32_t *done) {
+    KV_STATUS status = callDriver(varFunctionPtrLst.KV_Read, handle, static_cast<void *>(buffer), count, done);
+    return wholeTransfer(status, count, done, nullptr);
+}
+
 // Sends a short engine command (at most four bytes) in one write.
 KV_STATUS writeCommand(KV_HANDLE handle, std::initializer_list<uint8_t> bytes) {
     uint8_t buffer[4] = {};
     std::copy(bytes.begin(), bytes.end(), buffer);
     uint32_t written = 0;
-    return callDriver(varFunctionPtrLst.KV_Write, handle, static_cast<void *>(buffer),
-                      static_cast<uint32_t>(bytes.size()), &written);
+    return writeAll(handle, static_cast<uint32_t>(bytes.size()), buffer, &written, nullptr);
 }
 
 uint32_t clockBase(uint32_t deviceType, uint32_t clockRate) {
@@ -122,14 +143,6 @@ KV_STATUS walkToChannel(uint32_t index, Act act) {
         if (++found == index) return act(position, list[position]);
     }
     return Infra_Report(STATUS_BAD_HANDLE);
-}
-
-KV_STATUS readInto(KV_HANDLE handle, uint8_t *buffer, uint32_t count, uint32_t *delivered) {
-    *delivered = 0;
-    KV_STATUS status = callDriver(varFunctionPtrLst.KV_Read, handle, static_cast<void *>(buffer), count,
-                                  delivered);
-    *delivered = std::min(*delivered, count);  // never trust a count beyond what was asked
-    return status;
 }
 
 // Scans answer bytes for the echo marker followed by the command. The marker survives between calls, so an echo
@@ -200,6 +213,12 @@ KV_STATUS initChannel(BusProtocol protocol, KV_HANDLE handle, uint32_t clockRate
 }
 
 }  // namespace
+
+KV_STATUS Mid_WriteChannel(KV_HANDLE handle, uint32_t byteCount, const uint8_t *buffer, uint32_t *bytesDone,
+                           bool *cutShort) {
+    if (buffer == nullptr || bytesDone == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
+    return writeAll(handle, byteCount, buffer, bytesDone, cutShort);
+}
 
 extern "C" {
 
@@ -339,10 +358,8 @@ KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle) {
     if (status != STATUS_SUCCESS) return status;
     while (pending > 0) {
         uint32_t delivered = 0;
-        status = readInto(handle, scratch.get(), std::min(pending, kScratchSize), &delivered);
+        status = readAll(handle, std::min(pending, kScratchSize), scratch.get(), &delivered);
         if (status != STATUS_SUCCESS) return status;
-        // A read that brings nothing would never finish the drain.
-        if (delivered == 0) return Infra_Report(STATUS_IO_FAILURE);
         pending -= delivered;
     }
     return STATUS_SUCCESS;
@@ -381,7 +398,7 @@ KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint
         if (pending > kScratchSize) return Infra_Report(STATUS_NO_RESOURCES);
         if (pending > 0) {
             uint32_t delivered = 0;
-            status = readInto(handle, scratch.get(), pending, &delivered);
+            status = readAll(handle, pending, scratch.get(), &delivered);
             if (status != STATUS_SUCCESS) return status;
             if (scanForEcho(scratch.get(), delivered, command, marker)) *echoSeen = 1;
         }
@@ -395,15 +412,14 @@ KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFlag, uint
 KV_STATUS KV_Channel_Write(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                            uint32_t *bytesDone) {
     static_cast<void>(protocol);
-    if (buffer == nullptr || bytesDone == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
-    return callDriver(varFunctionPtrLst.KV_Write, handle, static_cast<void *>(buffer), byteCount, bytesDone);
+    return Mid_WriteChannel(handle, byteCount, buffer, bytesDone, nullptr);
 }
 
 KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount, uint8_t *buffer,
                           uint32_t *bytesDone) {
     static_cast<void>(protocol);
     if (buffer == nullptr || bytesDone == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
-    return callDriver(varFunctionPtrLst.KV_Read, handle, static_cast<void *>(buffer), byteCount, bytesDone);
+    return readAll(handle, byteCount, buffer, bytesDone);
 }
 
 KV_STATUS Mid_SetGPIOLow(KV_HANDLE handle, uint8_t value, uint8_t direction) {
@@ -421,9 +437,8 @@ KV_STATUS KV_ReadGPIO(KV_HANDLE handle, uint8_t *value) {
     if (status != STATUS_SUCCESS) return status;
     uint8_t answer = 0;
     uint32_t delivered = 0;
-    status = readInto(handle, &answer, 1, &delivered);
+    status = readAll(handle, 1, &answer, &delivered);
     if (status != STATUS_SUCCESS) return status;
-    if (delivered != 1) return Infra_Report(STATUS_IO_FAILURE);
     *value = answer;
     return STATUS_SUCCESS;
 }

@@ -263,14 +263,15 @@ KV_API KV_STATUS Mid_SendReceiveCmdFromVELTA(KV_HANDLE handle, uint8_t resendFla
  * @brief Sends engine command bytes to the channel, in order (driver `KV_Write`).
  *
  * **The count comes before the buffer here** (the driver takes them the other way round).
- * The count the driver reports is not compared with @p byteCount: compare @p *bytesDone
- * yourself.
+ * All the bytes, or a failure: a driver that reports success having taken fewer bytes than
+ * @p byteCount gives #STATUS_IO_FAILURE, with the count it took in @p *bytesDone.
  * @param[in] protocol Ignored.
  * @param[in] handle An open channel.
  * @param[in] byteCount Number of bytes to send.
  * @param[in] buffer @p byteCount bytes; only read.
  * @param[out] bytesDone Receives the number of bytes the driver sent.
- * @retval STATUS_SUCCESS the driver accepted the write.
+ * @retval STATUS_SUCCESS the driver took every byte.
+ * @retval STATUS_IO_FAILURE the driver took fewer bytes than asked.
  * @retval STATUS_BAD_PARAMETER @p buffer or @p bytesDone is null; nothing sent.
  * @retval STATUS_FAILURE the driver lacks `KV_Write`.
  * @return Otherwise the driver's status.
@@ -282,14 +283,16 @@ KV_API KV_STATUS KV_Channel_Write(BusProtocol protocol, KV_HANDLE handle, uint32
  *
  * Returns when @p byteCount bytes have arrived or the driver's read time-out (5000 ms after
  * KV_InitChannel()) has passed; the simulated driver returns at once with what is queued.
- * A short read is not a failure here: compare @p *bytesDone with @p byteCount.
+ * A read that brings fewer bytes than asked is #STATUS_IO_FAILURE, with the count that came
+ * in @p *bytesDone.
  * **The count comes before the buffer.**
  * @param[in] protocol Ignored.
  * @param[in] handle An open channel.
  * @param[in] byteCount Number of bytes asked for.
  * @param[out] buffer At least @p byteCount bytes, caller-owned.
  * @param[out] bytesDone Receives the number of bytes delivered.
- * @retval STATUS_SUCCESS the driver completed the read (perhaps short).
+ * @retval STATUS_SUCCESS every byte asked for arrived.
+ * @retval STATUS_IO_FAILURE fewer bytes arrived.
  * @retval STATUS_BAD_PARAMETER @p buffer or @p bytesDone is null; nothing read.
  * @retval STATUS_FAILURE the driver lacks `KV_Read`.
  * @return Otherwise the driver's status.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A burst of Torqa sensor samples written to a CSV file.
 
-    sensor_burst.py [--channel 1] [--mode 0] [--samples 10000] [--out burst.csv]
+    sensor_burst.py [--channel 0] [--mode 0] [--samples 10000] [--out burst.csv]
 
 Samples are 2 us apart; each row holds the sample number, the time in microseconds, the raw
 16-bit angle, the angle in degrees and the status byte's flags (weak or strong field, parity)."""
@@ -14,13 +14,13 @@ from velta import tq
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--channel", type=int, default=1, help="SPI channel, counting from 1")
+    parser.add_argument("--channel", type=int, default=0, help="SPI channel index, as velta list shows (default 0)")
     parser.add_argument("--mode", type=int, default=0, help="SPI mode, 0 or 3")
     parser.add_argument("--samples", type=int, default=10000, help="number of samples")
     parser.add_argument("--out", default="burst.csv", help="CSV file to write")
     args = parser.parse_args()
 
-    with tq.Sensor(channel=args.channel, mode=args.mode) as sensor:
+    with tq.Sensor(args.channel, mode=args.mode) as sensor:
         samples = sensor.read_samples(args.samples)
     bad = 0
     with open(args.out, "w", newline="") as out:

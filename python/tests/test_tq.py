@@ -33,10 +33,10 @@ def test_samples_carry_angle_degrees_and_status(sensor, velta_sim):
 
 def test_a_channel_without_sensor_is_refused_at_open(velta_sim):
     with pytest.raises(velta.NoDevice):
-        tq.Sensor(channel=2)  # the memory's channel: no sensor answers
+        tq.Sensor(1)  # the memory's channel: no sensor answers
 
 
-@pytest.mark.parametrize("kwargs", [{"channel": 99}, {"mode": 4}])
+@pytest.mark.parametrize("kwargs", [{"index": 99}, {"mode": 4}])
 def test_refused_opens(velta_sim, kwargs):
     with pytest.raises(velta.VeltaError):
         tq.Sensor(**kwargs)

@@ -6,15 +6,15 @@ The libraries are loaded on first use: the bridge driver from ``VELTA_DRIVER``, 
 package, else through the system loader. A missing driver raises :class:`DriverNotFound`."""
 
 from .channel import ChannelInfo, channels, gpio_read, gpio_write
-from .errors import (BadParameter, DriverNotFound, IOFailure, LibraryNotFound, NoDevice, Status, Unsupported,
-                     VeltaError, WriteRefused)
+from .errors import (BadHandle, BadParameter, DriverError, DriverNotFound, Failure, IOFailure, LibraryNotFound,
+                     NoDevice, NoResources, Status, Unsupported, VeltaError, WriteRefused)
 from .i2c import I2cChannel
 from .spi import SpiChannel
 
 __all__ = [
-    "BadParameter", "ChannelInfo", "DriverNotFound", "I2cChannel", "IOFailure", "LibraryNotFound", "NoDevice",
-    "SpiChannel", "Status", "Unsupported", "VeltaError", "WriteRefused", "channels", "gpio_read", "gpio_write",
-    "load",
+    "BadHandle", "BadParameter", "ChannelInfo", "DriverError", "DriverNotFound", "Failure", "I2cChannel", "IOFailure",
+    "LibraryNotFound", "NoDevice", "NoResources", "SpiChannel", "Status", "Unsupported", "VeltaError",
+    "WriteRefused", "channels", "gpio_read", "gpio_write", "load",
 ]
 __version__ = "0.1.0"
 

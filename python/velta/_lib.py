@@ -125,31 +125,44 @@ def _declare(library, prototypes):
         setattr(library, name, _serialised(function))
 
 
-def _open(path, error):
-    try:
-        return ctypes.CDLL(str(path))
-    except OSError as e:
-        raise error(str(e)) from None
+# key: (environment variable, file name, exception, what it is), in the order they load.
+_LIBRARIES = {
+    "driver": ("VELTA_DRIVER", DRIVER_NAME, DriverNotFound,
+               "the bridge driver (the simulated one is <prefix>/lib/kvzubr-sim/libkvzubr.so)"),
+    "velta": ("VELTA_LIBRARY", "libVELTA.so", LibraryNotFound, "libVELTA"),
+    "tq": ("VELTA_TQLIB", "libTQ.so", LibraryNotFound, "TQlib"),
+}
 
 
 def _locate(variable, filename):
-    """The environment's choice, else the build tree's copy, else the bare name for the
-    system loader."""
+    """Where a library is loaded from and why: the environment's choice, else the build
+    tree's copy, else the bare name for the system loader."""
     chosen = os.environ.get(variable)
     if chosen:
-        return chosen
+        return chosen, f"named by {variable}"
     built = _BUILD_LIB / filename
-    return built if built.exists() else filename
+    if built.exists():
+        return str(built), f"the build tree's, {variable} unset"
+    return filename, f"through the system loader, {variable} unset"
+
+
+def _open(key):
+    variable, filename, error, what = _LIBRARIES[key]
+    path, how = _locate(variable, filename)
+    try:
+        return ctypes.CDLL(path)
+    except OSError as e:
+        raise error(f"cannot load {path} ({how}): {e}; set {variable} to the path of {what}") from None
 
 
 def _load_driver():
-    driver = _open(_locate("VELTA_DRIVER", DRIVER_NAME), DriverNotFound)
+    driver = _open("driver")
     # libVELTA asks for the driver by name; make sure that name finds the one just loaded.
     try:
         ctypes.CDLL(DRIVER_NAME, mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
     except OSError:
         raise DriverNotFound(f"{driver._name} was loaded but does not answer to the name {DRIVER_NAME}, "
-                             "which libVELTA loads") from None
+                             "which libVELTA loads; set VELTA_DRIVER to a driver file of that soname") from None
     return driver
 
 
@@ -160,14 +173,10 @@ def _library(key):
     if key not in _loaded:
         if key == "driver":
             _loaded[key] = _load_driver()
-        elif key == "velta":
-            _library("driver")
-            _loaded[key] = _open(_locate("VELTA_LIBRARY", "libVELTA.so"), LibraryNotFound)
-            _declare(_loaded[key], VELTA_PROTOTYPES)
         else:
-            _library("velta")
-            _loaded[key] = _open(_locate("VELTA_TQLIB", "libTQ.so"), LibraryNotFound)
-            _declare(_loaded[key], TQ_PROTOTYPES)
+            _library("velta" if key == "tq" else "driver")
+            _loaded[key] = _open(key)
+            _declare(_loaded[key], VELTA_PROTOTYPES if key == "velta" else TQ_PROTOTYPES)
     return _loaded[key]
 
 

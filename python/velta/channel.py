@@ -4,7 +4,7 @@ import ctypes
 from typing import NamedTuple
 
 from . import _lib
-from .errors import BadParameter, Status, VeltaError
+from .errors import BadHandle, Status, fits
 
 
 class ChannelInfo(NamedTuple):
@@ -48,13 +48,12 @@ class Channel:
 
     def _adopt(self, open_function, index, init_function, config):
         """Opens channel ``index`` and initialises it; closes it again when that fails."""
+        index = fits(index, ctypes.c_uint32, "channel index", open_function)
         lib = _lib.velta()
-        if not isinstance(index, int) or index < 0:
-            raise BadParameter(Status.BAD_PARAMETER, open_function, f"channel index {index!r} is not 0 or more")
         handle = _lib.KV_HANDLE()
         _lib.check(getattr(lib, open_function)(index, ctypes.byref(handle)), open_function)
         if not handle.value:
-            raise VeltaError(Status.BAD_HANDLE, open_function, "no handle came back")
+            raise BadHandle(Status.BAD_HANDLE, open_function, "no handle came back")
         status = getattr(lib, init_function)(handle, ctypes.byref(config))
         if status != Status.SUCCESS:
             try:
@@ -67,7 +66,7 @@ class Channel:
     def handle(self):
         """The channel's handle (a ctypes ``c_void_p``); raises once the channel is closed."""
         if self._handle is None:
-            raise VeltaError(Status.BAD_HANDLE, type(self).__name__, "the channel is closed")
+            raise BadHandle(Status.BAD_HANDLE, type(self).__name__, "the channel is closed")
         return self._handle
 
     @property
@@ -94,12 +93,6 @@ class Channel:
             pass
 
 
-def _byte(value, name, operation):
-    if not isinstance(value, int) or not 0 <= value <= 0xFF:
-        raise BadParameter(Status.BAD_PARAMETER, operation, f"{name} {value!r} is not a byte")
-    return value
-
-
 def gpio_read(channel):
     """Levels of the eight high (general-purpose) pins of an open SPI or I2C channel, as an int."""
     value = ctypes.c_uint8()
@@ -110,6 +103,6 @@ def gpio_read(channel):
 def gpio_write(channel, direction, value):
     """Sets the eight high pins of an open SPI or I2C channel: ``direction`` bit 1 = output,
     ``value`` the levels of the outputs."""
-    direction = _byte(direction, "direction", "KV_WriteGPIO")
-    value = _byte(value, "value", "KV_WriteGPIO")
+    direction = fits(direction, ctypes.c_uint8, "direction", "KV_WriteGPIO")
+    value = fits(value, ctypes.c_uint8, "value", "KV_WriteGPIO")
     _lib.check(_lib.velta().KV_WriteGPIO(channel.handle, direction, value), "KV_WriteGPIO")

@@ -5,7 +5,7 @@ import ctypes
 from . import _lib
 from ._buffers import Sink, Source
 from .channel import Channel
-from .errors import BadParameter, IOFailure, NoDevice, Status, VeltaError, WriteRefused
+from .errors import BadParameter, IOFailure, NoDevice, Status, VeltaError, WriteRefused, fits
 
 NO_THREE_PHASE, DRIVE_ZERO_ONLY, CLOCK_STRETCHING = 0x01, 0x02, 0x04
 START, STOP, ABORT_ON_NACK, NACK_FINAL_BYTE, FAST_BYTES, SKIP_ADDRESS = 0x01, 0x02, 0x04, 0x08, 0x10, 0x40
@@ -38,6 +38,7 @@ class I2cChannel(Channel):
         super().__init__()
         options = ((0 if three_phase else NO_THREE_PHASE) | (DRIVE_ZERO_ONLY if drive_zero_only else 0)
                    | (CLOCK_STRETCHING if clock_stretching else 0))
+        clock = fits(clock, ctypes.c_uint32, "clock", "I2cChannel")
         config = _lib.I2CChannelConfig(ClockRate=clock, LatencyTimer=LATENCY_MS, configOptions=options)
         self._adopt("I2C_OpenChannel", index, "I2C_InitChannel", config)
 
@@ -65,9 +66,11 @@ class I2cChannel(Channel):
             # The address goes out as the first data byte, so its acknowledge comes back too.
             stream = bytearray([address << 1])
             stream += data
+            fits(len(stream), ctypes.c_uint32, "byte count", "I2C_FastWrite")
             self._run("I2C_FastWrite", lambda: self._fast_write(address, stream, flags))
             return
         source, done = Source(data), ctypes.c_uint32()
+        fits(source.length, ctypes.c_uint32, "byte count", "I2C_DeviceWrite")
 
         def call():
             _lib.check(_lib.velta().I2C_DeviceWrite(self.handle, address, source.length, source.address,
@@ -94,8 +97,7 @@ class I2cChannel(Channel):
         """Reads ``n`` bytes from the device at ``address`` and returns them as bytes. The last
         byte is not acknowledged when ``stop`` ends the transaction, as I2C asks."""
         address = _address(address, "I2C_DeviceRead")
-        if not isinstance(n, int) or n < 0:
-            raise BadParameter(Status.BAD_PARAMETER, "I2C_DeviceRead", f"byte count {n!r} is not 0 or more")
+        n = fits(n, ctypes.c_uint32, "byte count", "I2C_DeviceRead")
         sink, done, lib = Sink(n), ctypes.c_uint32(), _lib.velta()
 
         def call():

@@ -14,6 +14,7 @@ import os
 
 from . import _lib
 from ._buffers import Sink, Source
+from .errors import fits
 
 
 class SimulatorError(RuntimeError):
@@ -63,6 +64,10 @@ def _ok(result, what):
         raise SimulatorError(f"the simulator refused {what} (its reason is on standard error)")
 
 
+def _channel(channel, operation):
+    return fits(channel, ctypes.c_uint, "channel", operation)
+
+
 def _entry(entry):
     if isinstance(entry, str):
         name = entry[3:] if entry.startswith("KV_") else entry
@@ -94,13 +99,14 @@ def channel_count():
 
 def attach_device(channel, device):
     """Adds a device, given as a dict like a configuration's device object, to a channel's bus."""
+    channel = _channel(channel, "attach_device")
     _ok(_sim().kvsim_attach_device(channel, json.dumps(device).encode()), f"the device {device}")
 
 
 def device_get(channel, device, key):
     """A device's data by key ("memory", "registers", "frames", ...) as bytes."""
     sim, length = _sim(), ctypes.c_size_t()
-    args = (channel, device.encode(), key.encode())
+    args = (_channel(channel, "device_get"), device.encode(), key.encode())
     _ok(sim.kvsim_device_get(*args, None, 0, ctypes.byref(length)), f"{device}/{key}")
     sink = Sink(length.value)
     _ok(sim.kvsim_device_get(*args, sink.address, sink.length, ctypes.byref(length)), f"{device}/{key}")
@@ -109,20 +115,21 @@ def device_get(channel, device, key):
 
 def device_put(channel, device, key, data):
     """Stores device data by key (memory contents, scripted answers, ...) from any bytes-like."""
-    source = Source(data)
+    source, channel = Source(data), _channel(channel, "device_put")
     _ok(_sim().kvsim_device_put(channel, device.encode(), key.encode(), source.address, source.length),
         f"{device}/{key}")
 
 
 def device_set(channel, device, key, value):
     """Sets a numeric device setting by key (rotation speed, noise, write-cycle time, ...)."""
+    channel = _channel(channel, "device_set")
     _ok(_sim().kvsim_device_set(channel, device.encode(), key.encode(), float(value)), f"{device}/{key}={value}")
 
 
 @contextlib.contextmanager
 def trace(channel, path):
     """Writes a Value Change Dump of the channel's pins to ``path`` for the ``with`` block."""
-    sim = _sim()
+    sim, channel = _sim(), _channel(channel, "trace")
     _ok(sim.kvsim_trace_start(channel, os.fsencode(path)), f"a trace to {path}")
     try:
         yield path
@@ -133,11 +140,15 @@ def trace(channel, path):
 def fail_call(entry, nth, status):
     """Makes driver entry point ``entry`` (an :class:`Entry`, or a name like "KV_Write") fail
     with ``status`` on its ``nth`` call from now (1 = the next). Fires once."""
+    nth = fits(nth, ctypes.c_uint, "call count", "fail_call")
+    status = fits(status, ctypes.c_uint32, "status", "fail_call")
     _ok(_sim().kvsim_fail_call(_entry(entry), nth, status), f"a fault on {entry}")
 
 
 def short_transfer(entry, nth, count):
     """Makes the ``nth`` KV_Read or KV_Write from now move at most ``count`` bytes."""
+    nth = fits(nth, ctypes.c_uint, "call count", "short_transfer")
+    count = fits(count, ctypes.c_uint32, "byte count", "short_transfer")
     _ok(_sim().kvsim_short_transfer(_entry(entry), nth, count), f"a short transfer on {entry}")
 
 
@@ -147,7 +158,8 @@ def clear_faults():
 
 
 def _known(sim, channel):
-    if not 0 <= channel < sim.kvsim_channel_count():
+    channel = _channel(channel, "the engine log")
+    if not channel < sim.kvsim_channel_count():
         raise SimulatorError(f"no channel {channel} in the simulator's device list")
     return channel
 

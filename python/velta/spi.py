@@ -5,7 +5,7 @@ import ctypes
 from . import _lib
 from ._buffers import Sink, Source, chunks
 from .channel import Channel
-from .errors import BadParameter, IOFailure, Status
+from .errors import BadParameter, IOFailure, Status, fits
 
 IN_BITS, ASSERT_CS, RELEASE_CS = 0x01, 0x02, 0x04
 CS_ACTIVE_LOW = 0x20
@@ -27,9 +27,7 @@ def _options(mode, cs, active_low, operation):
 
 
 def _bit_count(bits, operation):
-    if not isinstance(bits, int) or bits < 1:
-        _refuse(operation, f"bit count {bits!r} is not 1 or more")
-    return bits
+    return fits(bits, ctypes.c_uint32, "bit count", operation, low=1)
 
 
 class SpiChannel(Channel):
@@ -46,6 +44,7 @@ class SpiChannel(Channel):
     def __init__(self, index, clock=1_000_000, mode=0, cs=3, cs_active_low=True):
         super().__init__()
         options = _options(mode, cs, cs_active_low, "SpiChannel")
+        clock = fits(clock, ctypes.c_uint32, "clock", "SpiChannel")
         self.mode, self.cs, self.cs_active_low = mode, cs, cs_active_low
         outputs = CLOCK_PIN | DATA_OUT_PIN | 1 << cs
         # Every chip-select candidate gets the released level, so a pin that change_cs turns
@@ -76,8 +75,7 @@ class SpiChannel(Channel):
     def read(self, n, start=True, end=True):
         """Reads ``n`` bytes (data out held low) and returns them as bytes. ``start`` and
         ``end`` as in :meth:`write`."""
-        if not isinstance(n, int) or n < 0:
-            _refuse("SPI_Read", f"byte count {n!r} is not 0 or more")
+        n = fits(n, ctypes.c_size_t, "byte count", "SPI_Read")
         sink, lib, handle = Sink(n), _lib.velta(), self.handle
         self._transfer("SPI_Read", lambda offset, size, options, done: lib.SPI_Read(
             handle, sink.address + offset, size, done, options), n, start, end)

@@ -6,7 +6,7 @@ from typing import NamedTuple
 from . import _lib
 from ._buffers import Sink
 from .channel import Channel
-from .errors import BadParameter, Status, VeltaError, error_class
+from .errors import BadHandle, BadParameter, Status, error_class, fits
 
 OTP_KEY = 0x7A3C  # permits programming the one-time-programmable register 9
 REGISTER_COUNT = 10
@@ -33,23 +33,28 @@ def _check(result, operation):
 
 
 class Sensor(Channel):
-    """A Torqa sensor on SPI channel ``channel`` (counting from 1, as the sensor tools do),
-    in SPI mode ``mode`` (0 or 3 for a sensor) at ``clock`` Hz. Use it in a ``with`` block
-    or call :meth:`close`. Raises :class:`velta.NoDevice` when no sensor answers there in
-    that mode."""
+    """A Torqa sensor on SPI channel ``index`` (from 0, as :class:`velta.SpiChannel` and
+    ``velta list`` count), in SPI mode ``mode`` (0 or 3 for a sensor) at ``clock`` Hz. Use it
+    in a ``with`` block or call :meth:`close`. Raises :class:`velta.NoDevice` when no sensor
+    answers there in that mode."""
 
-    def __init__(self, channel=1, mode=0, clock=1_000_000):
+    def __init__(self, index=0, mode=0, clock=1_000_000):
         super().__init__()
+        # TQlib counts channels from 1, as the sensor tools' -c does.
+        channel = fits(index, ctypes.c_uint32, "channel index", "TQ_Open", high=0xFFFFFFFE) + 1
+        mode = fits(mode, ctypes.c_int, "SPI mode", "TQ_Open")
+        clock = fits(clock, ctypes.c_int, "clock", "TQ_Open")
         handle = _lib.KV_HANDLE()
         config = _lib.ChannelConfig()
         _check(_lib.tq().TQ_Open(ctypes.byref(handle), channel, 1, mode, clock, ctypes.byref(config)), "TQ_Open")
         if not handle.value:
-            raise VeltaError(Status.BAD_HANDLE, "TQ_Open", "no handle came back")
+            raise BadHandle(Status.BAD_HANDLE, "TQ_Open", "no handle came back")
         self._handle = handle
 
     def read_register(self, register):
         """The 8-bit value of register 0 to 9. Raises :class:`velta.IOFailure` when the
         sensor's check byte does not match."""
+        register = fits(register, ctypes.c_int, "register", "TQ_ReadReg")
         value = ctypes.c_uint8()
         _check(_lib.tq().TQ_ReadReg(self.handle, register, ctypes.byref(value)), "TQ_ReadReg")
         return value.value
@@ -57,14 +62,15 @@ class Sensor(Channel):
     def write_register(self, register, value, key=0):
         """Writes register 0 to 8, or programs bits of the one-time-programmable register 9
         with ``key`` :data:`OTP_KEY` (bits once set stay set)."""
-        if not isinstance(value, int) or not 0 <= value <= 0xFF:
-            raise BadParameter(Status.BAD_PARAMETER, "TQ_WriteReg_Restricted", f"value {value!r} is not a byte")
-        _check(_lib.tq().TQ_WriteReg_Restricted(self.handle, register, value, key), "TQ_WriteReg_Restricted")
+        operation = "TQ_WriteReg_Restricted"
+        register = fits(register, ctypes.c_int, "register", operation)
+        value = fits(value, ctypes.c_uint8, "value", operation)
+        key = fits(key, ctypes.c_int, "key", operation)
+        _check(_lib.tq().TQ_WriteReg_Restricted(self.handle, register, value, key), operation)
 
     def read_samples(self, n):
         """Reads a burst of ``n`` consecutive samples (2 µs apart) as a list of :class:`Sample`."""
-        if not isinstance(n, int) or n < 0 or n * SAMPLE_BYTES > 0x7FFFFFFF:
-            raise BadParameter(Status.BAD_PARAMETER, "KORVIN_ReadStream", f"sample count {n!r} is out of range")
+        n = fits(n, ctypes.c_int, "sample count", "KORVIN_ReadStream", low=0, high=0x7FFFFFFF // SAMPLE_BYTES)
         sink = Sink(n * SAMPLE_BYTES)
         _check(_lib.tq().KORVIN_ReadStream(self.handle, sink.address, sink.length), "KORVIN_ReadStream")
         data = sink.bytes()

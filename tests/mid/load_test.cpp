@@ -2,10 +2,13 @@
 // the infrastructure's small helpers.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "libVELTA.h"
 #include "mid_support.h"
@@ -45,10 +48,10 @@ ProcessResult run(const std::string &command) {
 // directory is named explicitly there.
 std::string probeEnvironment(const fs::path &dir, bool exitsDuringLoad) {
 #ifdef KV_SANITIZED
-    std::string environment = "env -u LD_PRELOAD LD_LIBRARY_PATH=" + dir.string() + " ";
+    std::string environment = "env -u LD_PRELOAD -u VELTA_DRIVER LD_LIBRARY_PATH=" + dir.string() + " ";
 #else
     static_cast<void>(dir);
-    std::string environment = "env -u LD_PRELOAD -u LD_LIBRARY_PATH ";
+    std::string environment = "env -u LD_PRELOAD -u LD_LIBRARY_PATH -u VELTA_DRIVER ";
 #endif
     if (exitsDuringLoad) environment += "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" ";
     return environment;
@@ -64,21 +67,60 @@ protected:
         fs::copy_file(fs::path(KV_LIB_DIR) / "libVELTA.so", dir_ / "libVELTA.so");
     }
     void TearDown() override { fs::remove_all(dir_); }
-    ProcessResult probe(const std::string &mode) {
-        return run(probeEnvironment(dir_, mode == "load") + KV_BIN_DIR + "/mid_load_probe " +
-                   (dir_ / "libVELTA.so").string() + " " + mode + " 2>/dev/null");
+    // Runs the probe with the extra environment settings given; its standard error is kept in
+    // errors_.
+    ProcessResult probe(const std::string &mode, const std::string &settings = "") {
+        fs::path errors = dir_ / "stderr.txt";
+        ProcessResult result = run(probeEnvironment(dir_, mode == "load") + settings + " " + KV_BIN_DIR +
+                                   "/mid_load_probe " + (dir_ / "libVELTA.so").string() + " " + mode + " 2>" +
+                                   errors.string());
+        std::ifstream in(errors);
+        errors_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return result;
     }
+    fs::path partialDriver() const { return fs::path(KV_TEST_BUILD_DIR) / "mid" / "partial_driver" / "libkvzubr.so"; }
     fs::path dir_;
+    std::string errors_;
 };
 
-TEST_F(LibraryCopy, NoDriverPrintsOneLineAndExitsOne) {
-    ProcessResult result = probe("load");
-    EXPECT_EQ("../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered\n", result.output);
-    EXPECT_EQ(1, result.exitStatus);
+const char kNoDriverLine[] = "../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered\n";
+
+// With no driver, the specified line goes to standard output and one line to standard error
+// names what was tried, the loader's reason and the remedy. VELTA_DRIVER names the driver by
+// path; empty, it counts as unset.
+TEST_F(LibraryCopy, NoDriverPrintsTheReportAndOneLineOfAdvice) {
+    const struct {
+        const char *settings;
+        const char *tried;
+        const char *remedy;
+    } cases[] = {
+        {"", "the bridge driver libkvzubr.so: libkvzubr.so: cannot open", "set VELTA_DRIVER to its path"},
+        {"VELTA_DRIVER=", "the bridge driver libkvzubr.so: libkvzubr.so: cannot open", "set VELTA_DRIVER to its path"},
+        {"VELTA_DRIVER=/nonexistent/libdriver.so",
+         "the bridge driver /nonexistent/libdriver.so (named by VELTA_DRIVER): /nonexistent/libdriver.so: cannot open",
+         "point VELTA_DRIVER at the driver library or unset it"},
+    };
+    for (const auto &c : cases) {
+        ProcessResult result = probe("load", c.settings);
+        EXPECT_EQ(kNoDriverLine, result.output) << c.settings;
+        EXPECT_EQ(1, result.exitStatus) << c.settings;
+        EXPECT_EQ(0u, errors_.find(std::string("libVELTA: cannot load ") + c.tried)) << errors_;
+        EXPECT_NE(std::string::npos, errors_.find(c.remedy)) << errors_;
+        EXPECT_NE(std::string::npos, errors_.find("'kvzubr-sim run PROGRAM'")) << errors_;
+        EXPECT_EQ(1, std::count(errors_.begin(), errors_.end(), '\n')) << errors_;
+    }
+}
+
+TEST_F(LibraryCopy, DriverNamedByPathIsLoadedInsteadOfTheOneBeside) {
+    ProcessResult result = probe("texts", "VELTA_DRIVER=" + partialDriver().string());
+    EXPECT_EQ("loaded\n101: driver status 101\n4: I/O failure: fewer bytes moved than asked, or an answer byte missing\n",
+              result.output);
+    EXPECT_EQ(0, result.exitStatus);
+    EXPECT_EQ("", errors_);
 }
 
 TEST_F(LibraryCopy, DriverLackingAnEntryPointLeavesOnlyThatSlotEmpty) {
-    fs::copy_file(fs::path(KV_TEST_BUILD_DIR) / "mid" / "partial_driver" / "libkvzubr.so", dir_ / "libkvzubr.so");
+    fs::copy_file(partialDriver(), dir_ / "libkvzubr.so");
     ProcessResult result = probe("slots");
     EXPECT_EQ(
         "loaded\n"
@@ -93,7 +135,7 @@ TEST_F(LibraryCopy, DriverLackingAnEntryPointLeavesOnlyThatSlotEmpty) {
 }
 
 TEST_F(LibraryCopy, StatusesADriverDoesNotDescribeAreNamedByNumber) {
-    fs::copy_file(fs::path(KV_TEST_BUILD_DIR) / "mid" / "partial_driver" / "libkvzubr.so", dir_ / "libkvzubr.so");
+    fs::copy_file(partialDriver(), dir_ / "libkvzubr.so");
     ProcessResult result = probe("texts");
     EXPECT_EQ("loaded\n101: driver status 101\n4: I/O failure: fewer bytes moved than asked, or an answer byte missing\n",
               result.output);

@@ -1,5 +1,8 @@
 // Driver failures during SPI operations: statuses pass through unchanged, the steps after the
 // failing one are not taken, and what was done stays done.
+#include <functional>
+#include <string>
+
 #include "korvin_mid.h"
 #include "spi_support.h"
 
@@ -96,17 +99,43 @@ TEST_F(SpiFaults, ExchangeCountsFromZeroOnceChipSelectIsAsserted) {
     EXPECT_EQ(engine_log(), (Bytes{0x31, 0x01, 0x00, 1, 2}));  // no release
 }
 
-TEST_F(SpiFaults, ShortByteTransfersReportTheCountAndSucceed) {
+// A short read or write is an I/O failure that keeps its count. A data write the driver cut
+// short is completed, so the engine takes the release as a pin command and the chip-select
+// pin, released on the wire, agrees with the saved state.
+TEST_F(SpiFaults, ShortByteTransfersFailAndLeaveTheWireAsRecorded) {
     uint8_t data[4] = {1, 2, 3, 4}, in[4];
     uint32_t done = 0;
     ASSERT_EQ(kvsim_short_transfer(KVSIM_Read, 1, 1), 0);
-    EXPECT_EQ(SPI_Read(handle, in, 4, &done, 0x06), STATUS_SUCCESS);
+    EXPECT_EQ(SPI_Read(handle, in, 4, &done, 0x02), STATUS_IO_FAILURE);
     EXPECT_EQ(done, 1u);
-    ASSERT_EQ(kvsim_short_transfer(KVSIM_Write, 3, 3), 0);  // the data, after assertion and header
-    EXPECT_EQ(SPI_Write(handle, data, 4, &done, 0x06), STATUS_SUCCESS);
-    EXPECT_EQ(done, 3u);
-    EXPECT_EQ(engine_log(), (Bytes{0x80, 0x00, 0x0B, 0x20, 0x03, 0x00, 0x87, 0x80, 0x08, 0x0B,
-                                   0x80, 0x00, 0x0B, 0x11, 0x03, 0x00, 1, 2, 3, 0x80, 0x08, 0x0B}));
+    ASSERT_EQ(SPI_ToggleCS(handle, 0), STATUS_SUCCESS);
+    ASSERT_EQ(Mid_PurgeDevice(handle), STATUS_SUCCESS);
+
+    struct Case {
+        const char *call;
+        uint32_t delivered;
+        std::function<KV_STATUS()> transfer;
+        uint8_t opcode;
+    };
+    const Case cases[] = {
+        {"write", 0, [&] { return SPI_Write(handle, data, 4, &done, 0x06); }, 0x11},
+        {"write", 3, [&] { return SPI_Write(handle, data, 4, &done, 0x06); }, 0x11},
+        {"exchange", 0, [&] { return SPI_ReadWrite(handle, in, data, 4, &done, 0x06); }, 0x31},
+        {"exchange", 2, [&] { return SPI_ReadWrite(handle, in, data, 4, &done, 0x06); }, 0x31},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " cut to " + std::to_string(c.delivered));
+        kvsim_log_clear(0);
+        ASSERT_EQ(kvsim_short_transfer(KVSIM_Write, 3, c.delivered), 0);  // after assertion and header
+        EXPECT_EQ(c.transfer(), STATUS_IO_FAILURE);
+        EXPECT_EQ(done, c.delivered);
+        EXPECT_EQ(engine_log(), (Bytes{0x80, 0x00, 0x0B, c.opcode, 0x03, 0x00, 1, 2, 3, 4, 0x80, 0x08, 0x0B}));
+        kvsim_pins pins;
+        ASSERT_EQ(kvsim_get_pins(0, &pins), 0);
+        EXPECT_EQ(pins.low_value & 0x08, 0x08) << "chip-select released on the wire";
+        EXPECT_EQ(saved().reserved, 0x080B);
+        EXPECT_EQ(kvsim_pending(0), 0u) << "no answer left for the next read";
+    }
 }
 
 TEST_F(SpiFaults, MissingOneByteAnswerIsAnIoFailure) {

@@ -137,8 +137,15 @@ private:
 static_assert(kConditionLength == kPinStateLength * (kStartIdleHold + kStartLowHold + 1), "start length");
 static_assert(kConditionLength == kPinStateLength * (3 * kStopHold + 1), "stop length");
 
-KV_STATUS write_stream(KV_HANDLE handle, const CommandStream &stream, uint32_t *written) {
-    return KV_Channel_Write(PROTOCOL_I2C, handle, stream.length(), stream.data(), written);
+// The channel layer takes a stream as sent only when the driver took all of it.
+KV_STATUS send_whole(KV_HANDLE handle, const CommandStream &stream) {
+    uint32_t written = 0;
+    return KV_Channel_Write(PROTOCOL_I2C, handle, stream.length(), stream.data(), &written);
+}
+
+KV_STATUS send_command(KV_HANDLE handle, uint8_t command) {
+    uint32_t written = 0;
+    return KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
 }
 
 KV_STATUS send_condition(KV_HANDLE handle, bool start) {
@@ -148,24 +155,13 @@ KV_STATUS send_condition(KV_HANDLE handle, bool start) {
         stream.start();
     else
         stream.stop();
-    uint32_t written = 0;
-    return write_stream(handle, stream, &written);
-}
-
-// A stream counts as sent only when the driver took all of it.
-KV_STATUS send_whole(KV_HANDLE handle, const CommandStream &stream) {
-    uint32_t written = 0;
-    const KV_STATUS status = write_stream(handle, stream, &written);
-    if (status != STATUS_SUCCESS) return status;
-    return written == stream.length() ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
+    return send_whole(handle, stream);
 }
 
 // Answers that never came mean the engine did not run what was sent (a stalled clock, a lost
 // answer); *got tells how many did.
 KV_STATUS read_answers(KV_HANDLE handle, uint32_t count, uint8_t *buffer, uint32_t *got) {
-    const KV_STATUS status = KV_Channel_Read(PROTOCOL_I2C, handle, count, buffer, got);
-    if (status != STATUS_SUCCESS) return status;
-    return *got == count ? STATUS_SUCCESS : Infra_Report(STATUS_IO_FAILURE);
+    return KV_Channel_Read(PROTOCOL_I2C, handle, count, buffer, got);
 }
 
 // A byte primitive: the whole 12-byte stream in one write, one answer byte back.
@@ -192,11 +188,7 @@ KV_STATUS stretching_refusal(KV_HANDLE handle) {
 
 // Every clock edge then waits until SCL, wired back to pin 7, follows, so a device holding
 // SCL low holds the engine.
-KV_STATUS adaptive_clocking_on(KV_HANDLE handle) {
-    uint8_t command = VELTA_CMD_ADAPTIVE_CLOCKING_ON;
-    uint32_t written = 0;
-    return KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
-}
+KV_STATUS adaptive_clocking_on(KV_HANDLE handle) { return send_command(handle, VELTA_CMD_ADAPTIVE_CLOCKING_ON); }
 
 // ---- fast mode ----
 
@@ -335,9 +327,7 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
                                       config->configOptions);
     if (status != STATUS_SUCCESS) return status;
     if (three_phase) {
-        uint8_t command = VELTA_CMD_THREE_PHASE_ON;
-        uint32_t written = 0;
-        status = KV_Channel_Write(PROTOCOL_I2C, handle, 1, &command, &written);
+        status = send_command(handle, VELTA_CMD_THREE_PHASE_ON);
         if (status != STATUS_SUCCESS) return status;
     }
     status = I2C_SaveChannelConfig(handle, config);

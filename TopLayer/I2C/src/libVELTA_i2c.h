@@ -208,14 +208,14 @@ KV_API KV_STATUS I2C_GetChannelConfig(KV_HANDLE handle, I2CChannelConfig *config
  * @brief Sends a start condition (a repeated start when the bus is claimed): SCL and SDA high,
  *        SDA low, SCL low, in one 93-byte write. Leaves both lines driven low.
  * @param[in] handle An initialised channel.
- * @return The channel layer's status; the count written is not checked.
+ * @return The channel layer's status (#STATUS_IO_FAILURE when the write was cut short).
  */
 KV_API KV_STATUS I2C_Start(KV_HANDLE handle);
 /**
  * @brief Sends a stop condition and releases the bus: SCL and SDA low, SCL high, SDA high,
  *        then both released, in one 93-byte write.
  * @param[in] handle An initialised channel.
- * @return The channel layer's status; the count written is not checked.
+ * @return The channel layer's status (#STATUS_IO_FAILURE when the write was cut short).
  */
 KV_API KV_STATUS I2C_Stop(KV_HANDLE handle);
 /**

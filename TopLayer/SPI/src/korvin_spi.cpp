@@ -10,6 +10,7 @@
 #include "korvin_infra.h"
 #include "korvin_mid.h"
 #include "korvin_report.h"
+#include "korvin_transport.h"
 #include "velta_engine.h"
 
 struct ConfigListNode {
@@ -106,12 +107,9 @@ Command with_send_immediate(Command command) {
     return command;
 }
 
-// A command cut short leaves the engine waiting for its rest, which it would take from the
-// next bytes: whatever follows would be clocked onto the bus as something else.
 KV_STATUS send(KV_HANDLE handle, Command command) {
     uint32_t done = 0;
-    KV_STATUS status = KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
-    return status == STATUS_SUCCESS && done != command.count ? Infra_Report(STATUS_IO_FAILURE) : status;
+    return KV_Channel_Write(PROTOCOL_SPI, handle, command.count, command.bytes, &done);
 }
 
 // Reads the one answer byte of a bit command or pin read; `*byte` is written only when it came.
@@ -119,10 +117,23 @@ KV_STATUS receive_one(KV_HANDLE handle, uint8_t *byte) {
     uint8_t answer = 0;
     uint32_t done = 0;
     KV_STATUS status = KV_Channel_Read(PROTOCOL_SPI, handle, 1, &answer, &done);
-    if (status != STATUS_SUCCESS) return status;
-    if (done != 1) return Infra_Report(STATUS_IO_FAILURE);
-    *byte = answer;
-    return STATUS_SUCCESS;
+    if (status == STATUS_SUCCESS) *byte = answer;
+    return status;
+}
+
+// The data of a byte-mode write command. The engine counts the bytes the command announced: a
+// write the driver cut short would make it take the commands that follow as data, so the rest
+// goes after it and the engine is back in step. The call still fails; *completed tells whether
+// the engine got the whole command.
+KV_STATUS write_data(KV_HANDLE handle, uint8_t *data, uint32_t length, uint32_t *transferred, bool *completed) {
+    bool cut_short = false;
+    KV_STATUS status = Mid_WriteChannel(handle, length, data, transferred, &cut_short);
+    *completed = status == STATUS_SUCCESS;
+    if (!cut_short) return status;
+    uint32_t rest = 0;
+    *completed = Mid_WriteChannel(handle, length - *transferred, data + *transferred, &rest, nullptr) ==
+                 STATUS_SUCCESS;
+    return status;
 }
 
 KV_STATUS look_up(KV_HANDLE handle, ChannelConfig **config) { return SPI_GetChannelConfig(handle, config); }
@@ -344,8 +355,12 @@ KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTransfer, 
         });
     } else {
         status = send(handle, length_command(opcodes_for(*config).write_bytes, sizeToTransfer));
-        if (status == STATUS_SUCCESS)
-            status = KV_Channel_Write(PROTOCOL_SPI, handle, sizeToTransfer, buffer, sizeTransferred);
+        bool completed = false;
+        if (status == STATUS_SUCCESS) status = write_data(handle, buffer, sizeToTransfer, sizeTransferred, &completed);
+        if (status != STATUS_SUCCESS && completed) {
+            release_cs_if_asked(handle, transferOptions);
+            return status;
+        }
     }
     if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
     return status;
@@ -398,8 +413,15 @@ KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer,
         });
     } else {
         status = send(handle, length_command(opcodes.exchange_bytes, sizeToTransfer));
-        if (status == STATUS_SUCCESS)
-            status = KV_Channel_Write(PROTOCOL_SPI, handle, sizeToTransfer, outBuffer, sizeTransferred);
+        bool completed = false;
+        if (status == STATUS_SUCCESS) status = write_data(handle, outBuffer, sizeToTransfer, sizeTransferred, &completed);
+        if (status != STATUS_SUCCESS && completed) {
+            // The completed command answers every byte: collect them, then release.
+            uint32_t answered = 0;
+            if (KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, inBuffer, &answered) == STATUS_SUCCESS)
+                release_cs_if_asked(handle, transferOptions);
+            return status;
+        }
         if (status == STATUS_SUCCESS)
             status = KV_Channel_Read(PROTOCOL_SPI, handle, sizeToTransfer, inBuffer, sizeTransferred);
     }

@@ -249,8 +249,10 @@ KV_API KV_STATUS SPI_DisplayList(void);
  * @param[in] sizeToTransfer Bytes, 1 to 65,536; or, with #SPI_XFER_IN_BITS, bits (0 moves
  *            nothing but still handles chip-select).
  * @param[out] sizeTransferred Receives the count moved, in the length's unit. Byte mode: what
- *             the driver reports for the data write, **which may be short with a 0 status:
- *             compare it**. Bit mode: the bits of the chunks completed.
+ *             the driver reports for the data write. Bit mode: the bits of the chunks
+ *             completed. A data write the driver cut short is #STATUS_IO_FAILURE; the rest of
+ *             the data still follows, so the engine stays in step and chip-select is released
+ *             as asked.
  * @param[in] transferOptions #SPI_XFER_IN_BITS, #SPI_XFER_CS_ASSERT_AT_START,
  *            #SPI_XFER_CS_RELEASE_AT_END.
  * @retval STATUS_SUCCESS written.
@@ -273,8 +275,8 @@ KV_API KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTra
  *             (@p sizeToTransfer + 7) / 8 in bit mode. Caller-owned.
  * @param[in] sizeToTransfer Bytes, 1 to 65,536; or bits with #SPI_XFER_IN_BITS.
  * @param[out] sizeTransferred Receives the count moved, in the length's unit. Byte mode: the
- *             bytes that arrived within the driver's read time-out, **which may be fewer with
- *             a 0 status: compare it**. Bit mode: the bits of the chunks completed.
+ *             bytes that arrived within the driver's read time-out (#STATUS_IO_FAILURE when
+ *             fewer came). Bit mode: the bits of the chunks completed.
  * @param[in] transferOptions #SPI_XFER_IN_BITS, #SPI_XFER_CS_ASSERT_AT_START,
  *            #SPI_XFER_CS_RELEASE_AT_END.
  * @retval STATUS_SUCCESS read.
@@ -301,8 +303,8 @@ KV_API KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTran
  *            (@p sizeToTransfer + 7) / 8 in bit mode; only read.
  * @param[in] sizeToTransfer Bytes, 1 to 65,536; or bits with #SPI_XFER_IN_BITS.
  * @param[out] sizeTransferred Receives the count moved, in the length's unit. Byte mode: the
- *             bytes read back, **which may be fewer with a 0 status: compare it**. Bit mode:
- *             the bits of the chunks completed.
+ *             bytes read back (#STATUS_IO_FAILURE when fewer came). Bit mode: the bits of the
+ *             chunks completed.
  * @param[in] transferOptions #SPI_XFER_IN_BITS, #SPI_XFER_CS_ASSERT_AT_START,
  *            #SPI_XFER_CS_RELEASE_AT_END.
  * @retval STATUS_SUCCESS exchanged.
