@@ -5,8 +5,8 @@
 // erase runs.
 // Above 64 KiB it is a flash with three address bytes: it answers the JEDEC identification
 // and the discoverable-parameters read (0x5A), whose basic table gives its size and address
-// bytes. Up to 64 KiB it has two address bytes and answers neither, unless its configuration
-// gives "jedec_id" or "sfdp": true.
+// bytes ("sfdp": false leaves the table out). Up to 64 KiB it has two address bytes, which the
+// table cannot express, and answers neither, unless its configuration gives a "jedec_id".
 #include <algorithm>
 #include <array>
 #include <stdexcept>
@@ -102,7 +102,7 @@ public:
         has_id_ = flash || config.find("jedec_id") != nullptr;
         const auto id = static_cast<std::uint32_t>(config_uint(config, "jedec_id", default_id(size_), 0, 0xFFFFFF));
         id_ = {static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
-        if (config_bool(config, "sfdp", flash)) parameters_ = parameter_area(size_, address_bytes_);
+        if (flash && config_bool(config, "sfdp", true)) parameters_ = parameter_area(size_, address_bytes_);
         keep(memory_);
         keep(status_);
     }
