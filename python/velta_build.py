@@ -13,7 +13,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 NAME = "velta"
 VERSION_MODULE = f"{NAME}/_version.py"
-VERSION = runpy.run_path(str(HERE / VERSION_MODULE))["__version__"]
+_version = runpy.run_path(str(HERE / VERSION_MODULE))
+VERSION = _version["__version__"]
+if VERSION == _version["UNKNOWN"]:
+    raise RuntimeError("no version: build from the source tree, whose Infra/src/libVELTA.h holds it")
 SUMMARY = "SPI, I2C, GPIO and Torqa sensor access through VELTA bridges (libVELTA over ctypes)"
 TAG = "py3-none-any"
 DIST_INFO = f"{NAME}-{VERSION}.dist-info"
@@ -32,7 +35,7 @@ def _sources():
 def _files():
     """The package's modules, the version module holding the number itself."""
     files = {name: (HERE / name).read_bytes() for name in _sources()}
-    files[VERSION_MODULE] = f'"""Version of this package."""\n\n__version__ = "{VERSION}"\n'.encode()
+    files[VERSION_MODULE] = f'"""Version of this package."""\n\nUNKNOWN = "0+unknown"\n__version__ = "{VERSION}"\n'.encode()
     return files
 
 

@@ -10,7 +10,6 @@ import threading
 from ctypes import POINTER, c_char_p, c_double, c_int, c_size_t, c_uint, c_uint8, c_uint32, c_void_p
 from pathlib import Path
 
-from ._version import __version__
 from .errors import DriverNotFound, LibraryNotFound, Status, error_class
 
 DRIVER_NAME = "libkvzubr.so"
@@ -126,15 +125,15 @@ def _declare(library, prototypes):
         setattr(library, name, _serialised(function))
 
 
-# The libraries by their SONAME, of this package's major version: the runtime packages hold
-# those, the unversioned links come with the development files only.
-_MAJOR = __version__.split(".")[0]
+# The libraries by their SONAME, of the C interface the prototypes below declare: the runtime
+# packages hold those, the unversioned links come with the development files only.
+ABI_MAJOR = 1
 # key: (environment variable, file name, exception, what it is), in the order they load.
 _LIBRARIES = {
     "driver": ("VELTA_DRIVER", DRIVER_NAME, DriverNotFound,
                "the bridge driver (the simulated one is <prefix>/lib/kvzubr-sim/libkvzubr.so)"),
-    "velta": ("VELTA_LIBRARY", f"libVELTA.so.{_MAJOR}", LibraryNotFound, "libVELTA"),
-    "tq": ("VELTA_TQLIB", f"libTQ.so.{_MAJOR}", LibraryNotFound, "TQlib"),
+    "velta": ("VELTA_LIBRARY", f"libVELTA.so.{ABI_MAJOR}", LibraryNotFound, "libVELTA"),
+    "tq": ("VELTA_TQLIB", f"libTQ.so.{ABI_MAJOR}", LibraryNotFound, "TQlib"),
 }
 
 
