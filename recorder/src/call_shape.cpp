@@ -240,7 +240,9 @@ Call read(KV_HANDLE handle, void *buffer, std::uint32_t count, std::uint32_t *co
             {{"handle", handle_id(handle)}, {"count", count}},
             [=] {
                 const std::uint32_t got = count_read ? *count_read : 0;
-                return Json{{"count", got}, {"data", to_hex(bytes, bytes ? std::min(got, count) : 0)}};
+                Json r = {{"count", got}};
+                r["data"] = to_hex(bytes, bytes ? std::min(got, count) : 0);  // moved in, not copied
+                return r;
             },
             [=](const Json &r) {
                 const std::vector<std::uint8_t> data = from_hex(text(r, "data"));

@@ -73,8 +73,9 @@ std::string call_line(unsigned number, std::uint64_t micros, const Call &call, K
     std::string line = "{\"n\":" + std::to_string(number) + ",\"t_us\":" + std::to_string(micros) +
                        ",\"call\":\"" + entry_name(call.entry) + "\",\"args\":" + dump(call.args) +
                        ",\"status\":" + std::to_string(status);
-    if (keeps_results(call.entry, status)) line += ",\"result\":" + dump(call.results());
-    return line + "}\n";
+    if (keeps_results(call.entry, status)) line.append(",\"result\":").append(dump(call.results()));
+    line.append("}\n");
+    return line;
 }
 
 std::string closing_line(unsigned calls) { return Json{{"end", true}, {"calls", calls}}.dump() + "\n"; }
