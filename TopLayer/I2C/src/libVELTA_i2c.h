@@ -29,6 +29,10 @@
  * sends no stop condition: SCL stays low and the device may hold the bus. End it with
  * I2C_Stop(). A transfer without #I2C_OPT_STOP keeps the bus claimed; the next one with
  * #I2C_OPT_START makes a repeated start.
+ *
+ * Threads: calls on different channels may run at the same time from different threads; the
+ * module has no shared state. Calls on **one** channel must not overlap: its command and
+ * answer bytes form a single stream, so serialising them is the caller's task.
  */
 #ifndef LIBVELTA_I2C_H
 #define LIBVELTA_I2C_H
@@ -391,6 +395,95 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                               uint8_t *buffer, uint8_t *unused, uint32_t *sizeTransferred,
                               uint32_t options);
+/** @} */
+
+/** @name Message transfers
+ *  A whole transaction of one or more messages in one call: one engine stream, every
+ *  acknowledge checked, fast-mode timing.
+ *  @{ */
+
+/** @brief Message flag: read @p length bytes from the device (clear: write them). */
+#define I2C_MSG_READ 0x0001u
+/** @brief Message flag: a ten-bit address. Not supported: I2C_Transfer() returns
+ *  #STATUS_UNSUPPORTED with nothing sent. */
+#define I2C_MSG_TEN_BIT 0x0010u
+/** @brief Message flag: a missing acknowledge of this message's address or data bytes is not
+ *  an error. */
+#define I2C_MSG_IGNORE_NACK 0x1000u
+/** @brief Message flag: no start condition and no address: this message's bytes continue the
+ *  previous message (a read continuing a read keeps acknowledging). Not allowed on the first
+ *  message or after one with #I2C_MSG_STOP. */
+#define I2C_MSG_NO_START 0x4000u
+/** @brief Message flag: a stop condition after this message; the next one then begins with a
+ *  start, not a repeated start. The last message always ends with a stop. */
+#define I2C_MSG_STOP 0x8000u
+
+/** @brief One message of a transaction given to I2C_Transfer(). */
+typedef struct I2CMessage_t {
+    /** **7-bit** device address, 0 to 127; the library adds the direction bit. */
+    uint16_t address;
+    /** #I2C_MSG_READ, #I2C_MSG_IGNORE_NACK, #I2C_MSG_NO_START, #I2C_MSG_STOP
+     *  (#I2C_MSG_TEN_BIT is refused); other bits are ignored. */
+    uint16_t flags;
+    /** Bytes to read or write; 0 sends only the address (a probe). */
+    uint32_t length;
+    /** @p length bytes to send, or room for @p length bytes read. Caller-owned; may be null
+     *  only when @p length is 0. */
+    uint8_t *buffer;
+} I2CMessage;
+
+/** @brief Where a transaction was not acknowledged: filled by I2C_Transfer() with
+ *  #STATUS_NO_DEVICE or #STATUS_WRITE_REFUSED. */
+typedef struct I2CTransferFault_t {
+    /** Index of the message, from 0. */
+    uint32_t message;
+    /** Index of its data byte that was refused, from 0; #I2C_FAULT_ADDRESS when the address
+     *  byte was not acknowledged. */
+    uint32_t byte;
+} I2CTransferFault;
+/** @brief I2CTransferFault::byte of a missing address acknowledge. */
+#define I2C_FAULT_ADDRESS 0xFFFFFFFFu
+
+/**
+ * @brief Runs a transaction of messages as one engine command stream: for each message a
+ *        start (a repeated start after the first, unless #I2C_MSG_NO_START), the address
+ *        byte, the data bytes; a stop after messages with #I2C_MSG_STOP and after the last.
+ *
+ * Every written byte and every address must be acknowledged (unless #I2C_MSG_IGNORE_NACK);
+ * every read byte is acknowledged except the last of each read (unless the next message
+ * continues that read with #I2C_MSG_NO_START). The signal shapes are those of I2C_Start(),
+ * I2C_Stop() and the fast-mode byte blocks, with no host pause between bytes. The stream goes
+ * to the engine in pieces of at most about 64 KiB of commands (one channel write, then one read
+ * of all its answers); the acknowledges are checked as each piece comes back.
+ *
+ * A missing acknowledge ends the transaction with a stop: the bytes of the same piece after it
+ * were still clocked (a device that did not acknowledge ignores them, and bytes read from no
+ * device read as 0xFF); no later piece is sent. Read buffers of messages from the failing one
+ * on are then undefined.
+ *
+ * Memory: a fixed amount per call (about 180 KiB), whatever the lengths.
+ * @param[in] handle An initialised channel; no other call on it may run meanwhile.
+ * @param[in] messages @p count messages, in order; read messages' buffers receive the data.
+ * @param[in] count Messages in the transaction; 0 sends nothing.
+ * @param[out] fault Null, or receives where the transaction was refused; written only with
+ *             #STATUS_NO_DEVICE and #STATUS_WRITE_REFUSED.
+ * @retval STATUS_SUCCESS every byte moved and acknowledged; the bus is released.
+ * @retval STATUS_NO_DEVICE an address was not acknowledged; @p fault tells which; stopped.
+ * @retval STATUS_WRITE_REFUSED a written byte was not acknowledged; @p fault tells which;
+ *         stopped.
+ * @retval STATUS_BAD_PARAMETER @p handle is null, @p messages is null with @p count above 0, a
+ *         buffer is null with a length above 0, an address is above 127, or #I2C_MSG_NO_START
+ *         is on the first message or after #I2C_MSG_STOP; nothing sent, not reported.
+ * @retval STATUS_UNSUPPORTED a message has #I2C_MSG_TEN_BIT; nothing sent.
+ * @retval STATUS_NO_RESOURCES no memory for the stream's pieces; nothing sent.
+ * @retval STATUS_IO_FAILURE the driver took fewer command bytes than a piece holds (the rest
+ *         is still handed over), or fewer answers came back than it asks for (the engine did
+ *         not run it, as when a device holds SCL for good). No stop is added: end the bus with
+ *         I2C_Stop().
+ * @return Otherwise the channel layer's status, with the bus left as for #STATUS_IO_FAILURE.
+ */
+KV_API KV_STATUS I2C_Transfer(KV_HANDLE handle, const I2CMessage *messages, uint32_t count,
+                              I2CTransferFault *fault);
 /** @} */
 
 #ifdef __cplusplus

@@ -17,8 +17,10 @@
  * and return #STATUS_BAD_PARAMETER; every other pointer parameter is checked silently
  * (#STATUS_BAD_PARAMETER). Nothing is sent in either case.
  *
- * The module keeps one configuration node per open channel in a list that all SPI channels
- * share, so calls on different SPI channels must not overlap either.
+ * Threads: calls on **different** channels may run at the same time from different threads
+ * (the module's one shared thing, the list of channel configurations, is locked). Calls on
+ * **one** channel must not overlap: its command and answer bytes form a single stream, so
+ * serialising them is the caller's task.
  */
 #ifndef LIBVELTA_SPI_H
 #define LIBVELTA_SPI_H
@@ -374,6 +376,66 @@ KV_API KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state);
  * @return Otherwise the channel layer's status of the read; chip-select stays asserted.
  */
 KV_API KV_STATUS SPI_IsBusy(KV_HANDLE handle, uint8_t *busy);
+/** @} */
+
+/** @name Transfer sets
+ *  A whole SPI transaction in one call, the fast path for clients that own their protocol.
+ *  @{ */
+
+/**
+ * @brief One transfer of a set given to SPI_Transfer(); zero-fill it and set what you need.
+ *
+ * Bytes go out of @p txBuffer while as many come into @p rxBuffer, most significant bit first,
+ * on the clock edges of the channel's SPI mode.
+ */
+typedef struct SPITransfer_t {
+    /** The bytes to send, @p length of them; null: send @p fillByte @p length times. */
+    const uint8_t *txBuffer;
+    /** Receives @p length bytes; null: what comes in is discarded. Caller-owned. */
+    uint8_t *rxBuffer;
+    /** Bytes to move; any count (the library splits at the engine's limits). 0 moves none,
+     *  the chip-select change and the delay still happen. */
+    uint32_t length;
+    /** Microseconds the host waits after this transfer (and its chip-select release), counted
+     *  from the moment the engine has run it; 0: no wait. */
+    uint32_t delayUs;
+    /** Non-zero: chip-select is released after this transfer, and asserted again before the
+     *  next one. 0: it stays asserted, **also after the last transfer of the set** (the frame
+     *  then goes on in the next call). */
+    uint8_t releaseCS;
+    /** The byte sent when @p txBuffer is null. */
+    uint8_t fillByte;
+} SPITransfer;
+
+/**
+ * @brief Runs a set of transfers as one engine command stream: chip-select asserted at the
+ *        start, each transfer's bytes, chip-select changes between them where asked.
+ *
+ * Nothing is sent until the set is checked; then the stream goes to the engine in pieces of
+ * at most about 64 KiB of commands and 64 KiB of answers (one channel write and one channel
+ * read each), split only there and at the engine's 65,536 bytes per shift command. There is
+ * no host round trip between transfers and no pause (unlike SPI_ToggleCS(), a release here
+ * does not wait 2 ms) unless a transfer's @p delayUs asks for one. The chip-select pin,
+ * polarity and SPI mode are the channel's saved configuration, and the saved pin state
+ * (`reserved`) follows every change, so SPI_ToggleCS() and later sets continue from it.
+ *
+ * Memory: a fixed amount per call (about 130 KiB), whatever the lengths.
+ * @param[in] handle An initialised channel; no other call on it may run meanwhile.
+ * @param[in] transfers @p count transfers, in order; only read.
+ * @param[in] count Transfers in the set; 0 sends nothing.
+ * @retval STATUS_SUCCESS every byte moved; receive buffers filled.
+ * @retval STATUS_BAD_PARAMETER @p handle is null, or @p transfers is null with @p count above
+ *         0; nothing sent, not reported.
+ * @retval STATUS_FAILURE the handle is not registered; nothing sent.
+ * @retval STATUS_NO_RESOURCES no memory for the stream's pieces; nothing sent.
+ * @retval STATUS_IO_FAILURE the driver took fewer command bytes than a piece holds, or fewer
+ *         answers came back than it asks for. The rest of that piece is still handed to the
+ *         engine so it is not left inside a command; no later piece is sent, chip-select may
+ *         stay asserted and the receive buffers of that piece are not filled.
+ * @return Otherwise the channel layer's status, with the same state left as for
+ *         #STATUS_IO_FAILURE.
+ */
+KV_API KV_STATUS SPI_Transfer(KV_HANDLE handle, const SPITransfer *transfers, uint32_t count);
 /** @} */
 
 #ifdef __cplusplus
