@@ -142,6 +142,22 @@ TEST_F(I2cTransfer, ReadSpanningPiecesMatchesTheMemory) {
     for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], contents[i % 4096]) << i;
 }
 
+// The same through the byte-counted fast read, whose stream also goes out in pieces.
+TEST_F(I2cTransfer, FastReadSpanningPiecesMatchesTheMemory) {
+    Bytes contents(4096);
+    for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<uint8_t>(i * 29 + 5);
+    ASSERT_EQ(kvsim_device_put(0, "eeprom", "memory", contents.data(), contents.size()), 0);
+    uint8_t zero[2] = {0, 0};
+    uint32_t count = 0;
+    ASSERT_EQ(I2C_DeviceWrite(handle_, 0x50, 2, zero, &count, I2C_OPT_START | I2C_OPT_FAST_BYTES), STATUS_SUCCESS);
+    Bytes back(10000);
+    ASSERT_EQ(I2C_FastRead(handle_, 0x50, static_cast<uint32_t>(back.size()), back.data(), nullptr, &count,
+                           I2C_OPT_START | I2C_OPT_STOP | I2C_OPT_FAST_BYTES),
+              STATUS_SUCCESS);
+    EXPECT_EQ(count, back.size());
+    for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], contents[i % 4096]) << i;
+}
+
 TEST_F(I2cTransfer, RegisterReadInOneCall) {
     uint8_t pointer = 0, value[2] = {};
     ASSERT_EQ(transfer({{0x48, 0, 1, &pointer}, {0x48, I2C_MSG_READ, 2, value}}), STATUS_SUCCESS);

@@ -206,7 +206,8 @@ bool conflicting_fast_modes(uint32_t options) {
 }
 
 // What a fast transfer refuses before it allocates or sends anything: an address wider than
-// seven bits would reach another device, and a stream beyond one driver write would be cut.
+// seven bits would reach another device, and a stream longer than a 32-bit count stays
+// refused as it always was.
 KV_STATUS fast_refusal(uint32_t address, uint32_t size, uint32_t options, bool read) {
     if (address > kHighest7BitAddress || conflicting_fast_modes(options)) return Infra_Report(STATUS_BAD_PARAMETER);
     if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read)))
@@ -246,24 +247,74 @@ std::unique_ptr<uint8_t[]> allocate(uint64_t length) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[length ? length : 1]);
 }
 
-void build_fast_stream(CommandStream &stream, const FastShape &shape, uint32_t address, const uint8_t *data,
-                       uint32_t options, bool read) {
-    if (options & I2C_OPT_START) stream.start();
-    if (!(options & I2C_OPT_SKIP_ADDRESS))
-        stream.write_bits_get_ack(8, static_cast<uint8_t>(address * 2 + (read ? 1 : 0)));
+// The part of the stream that belongs to group k: its bits in or out, with the acknowledge
+// bit in byte counting.
+void add_group(CommandStream &stream, const FastShape &shape, uint64_t k, const uint8_t *data, uint32_t options,
+               bool read) {
+    const unsigned n = group_bits(shape, k);
     const bool bytes = (options & I2C_OPT_FAST_BYTES) != 0;
-    for (uint64_t k = 0; k < shape.groups; ++k) {
-        const unsigned n = group_bits(shape, k);
-        if (read) {
-            stream.read_bits(n);
-            if (bytes) stream.give_ack(true);
-        } else if (bytes) {
-            stream.write_bits_get_ack(n, data[k]);
-        } else {
-            stream.write_bits(n, data[k]);
+    if (read) {
+        stream.read_bits(n);
+        if (bytes) stream.give_ack(true);
+    } else if (bytes) {
+        stream.write_bits_get_ack(n, data[k]);
+    } else {
+        stream.write_bits(n, data[k]);
+    }
+}
+
+uint64_t group_length(uint32_t options, bool read) {
+    if (options & I2C_OPT_FAST_BYTES) return i2c_fast::kByteBlockBytes;
+    return read ? i2c_fast::kBitsReadBlockBytes : i2c_fast::kBitsWriteBlockBytes;
+}
+
+// A piece of a fast-mode stream never passes this; a stream that fits goes out in one write.
+constexpr uint64_t kFastPieceBytes = 65536;
+
+// Builds and sends a fast-mode stream (start, address block, one block per group, stop) in
+// pieces of at most kFastPieceBytes, so memory does not grow with the size. After each piece
+// its answers are read: the address acknowledge (first piece), then one answer per group of
+// the piece into `answers` (null: discarded) when the groups answer at all. The count receives
+// `size` once the memory is there: a read's before the first write, a write's after it.
+KV_STATUS send_fast_stream(KV_HANDLE handle, const FastShape &shape, uint32_t address, const uint8_t *data,
+                           uint32_t options, bool read, uint8_t *answers, uint32_t size, uint32_t *count) {
+    const uint64_t capacity = shape.capacity < kFastPieceBytes ? shape.capacity : kFastPieceBytes;
+    const uint64_t block = group_length(options, read);
+    const bool groups_answer = read || (options & I2C_OPT_FAST_BYTES);
+    std::unique_ptr<uint8_t[]> bytes = allocate(capacity);
+    std::unique_ptr<uint8_t[]> discarded = allocate(capacity / block + 1);
+    if (!bytes || !discarded) return Infra_Report(STATUS_NO_RESOURCES);
+    if (read) *count = size;
+    bool first = true, stopped = !(options & I2C_OPT_STOP);
+    for (uint64_t k = 0; first || k < shape.groups || !stopped; first = false) {
+        CommandStream stream(bytes.get(), capacity);
+        if (first && (options & I2C_OPT_START)) stream.start();
+        if (first && !(options & I2C_OPT_SKIP_ADDRESS))
+            stream.write_bits_get_ack(8, static_cast<uint8_t>(address * 2 + (read ? 1 : 0)));
+        const uint64_t first_group = k;
+        for (; k < shape.groups && stream.length() + block <= capacity; ++k) add_group(stream, shape, k, data, options, read);
+        if (k == shape.groups && !stopped && stream.length() + kConditionLength <= capacity) {
+            stream.stop();
+            stopped = true;
+        }
+        if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
+
+        KV_STATUS status = send_whole(handle, stream);
+        if (first) *count = size;
+        if (status != STATUS_SUCCESS) return status;
+        uint32_t got = 0;
+        if (first && !(options & I2C_OPT_SKIP_ADDRESS)) {
+            uint8_t address_ack = 0;  // not examined: the caller's to judge
+            status = read_answers(handle, 1, &address_ack, &got);
+            if (status != STATUS_SUCCESS) return status;
+        }
+        if (groups_answer && (first || k > first_group)) {
+            uint8_t *to = answers ? answers + first_group : discarded.get();
+            status = read_answers(handle, static_cast<uint32_t>(k - first_group), to, &got);
+            if (status != STATUS_SUCCESS) return status;
         }
     }
-    if (options & I2C_OPT_STOP) stream.stop();
+    return STATUS_SUCCESS;
 }
 
 // ---- ordinary mode ----
@@ -566,32 +617,9 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, false);
     if (status != STATUS_SUCCESS) return status;
-    const FastShape shape = fast_shape(sizeToTransfer, options, false);
-    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
-    CommandStream stream(bytes.get(), shape.capacity);
-    build_fast_stream(stream, shape, deviceAddress, buffer, options, false);
-    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
-
-    status = send_whole(handle, stream);
-    *sizeTransferred = sizeToTransfer;
-    if (status != STATUS_SUCCESS) return status;
-
     // The acknowledges' values are the caller's to examine.
-    uint32_t got = 0;
-    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
-        uint8_t address_ack = 0;
-        status = read_answers(handle, 1, &address_ack, &got);
-        if (status != STATUS_SUCCESS) return status;
-    }
-    if (options & I2C_OPT_FAST_BYTES) {
-        // One acknowledge per data byte; U is the size + 1 here, so the read fits.
-        std::unique_ptr<uint8_t[]> acks = allocate(shape.units);
-        if (!acks) return Infra_Report(STATUS_NO_RESOURCES);
-        status = read_answers(handle, sizeToTransfer, acks.get(), &got);
-        if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
-    }
-    return status;
+    return send_fast_stream(handle, fast_shape(sizeToTransfer, options, false), deviceAddress, buffer, options, false,
+                            ackBuffer, sizeToTransfer, sizeTransferred);
 }
 
 KV_API KV_STATUS I2C_Transfer(KV_HANDLE handle, const I2CMessage *messages, uint32_t count,
@@ -615,23 +643,8 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
     if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, true);
     if (status != STATUS_SUCCESS) return status;
-    const FastShape shape = fast_shape(sizeToTransfer, options, true);
-    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
-    CommandStream stream(bytes.get(), shape.capacity);
-    build_fast_stream(stream, shape, deviceAddress, nullptr, options, true);
-    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
-
-    *sizeTransferred = sizeToTransfer;
-    status = send_whole(handle, stream);
-    if (status != STATUS_SUCCESS) return status;
-    uint32_t got = 0;
-    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
-        uint8_t address_ack = 0;
-        status = read_answers(handle, 1, &address_ack, &got);
-        if (status != STATUS_SUCCESS) return status;
-    }
-    return read_answers(handle, static_cast<uint32_t>(shape.groups), buffer, &got);
+    return send_fast_stream(handle, fast_shape(sizeToTransfer, options, true), deviceAddress, nullptr, options, true,
+                            buffer, sizeToTransfer, sizeTransferred);
 }
 
 }  // extern "C"

@@ -338,6 +338,9 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
  *        ask) built in one buffer and sent in one channel write; then the address acknowledge
  *        and, with #I2C_OPT_FAST_BYTES, one acknowledge per data byte are read back.
  *
+ * A stream longer than 64 KiB is built and sent in pieces of at most 64 KiB, each followed
+ * by the reads of its own answers, so memory stays bounded whatever the size.
+ *
  * **No acknowledge is examined**: a missing device or a refused byte is not reported; only
  * @p ackBuffer shows the data bytes' acknowledges. Called directly it does not purge.
  * @param[in] handle An initialised channel.
@@ -368,6 +371,9 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
 /**
  * @brief Fast-mode read: the whole transaction built in one buffer and sent in one channel
  *        write; then the address acknowledge (not examined) and the data are read back.
+ *
+ * A stream longer than 64 KiB is built and sent in pieces of at most 64 KiB, each followed
+ * by the reads of its own answers, so memory stays bounded whatever the size.
  *
  * With #I2C_OPT_FAST_BYTES every byte is acknowledged, the last one included. **No
  * acknowledge is examined**: a missing device reads as whatever the released line gives (0xFF
