@@ -61,7 +61,7 @@ extern "C" {
  *        are ready).
  *
  * After its usual initialisation I2C_InitChannel() turns the engine's adaptive clocking on
- * (0x96): every clock edge the engine drives then waits until low pin 7 shows the same level.
+ * (#VELTA_CMD_ADAPTIVE_CLOCKING_ON): every clock edge the engine drives then waits until low pin 7 shows the same level.
  * It needs this wiring:
  * - SCL on pin 0 **and** on pin 7;
  * - SCL only pulled low by the engine: #I2C_CFG_DRIVE_ZERO_ONLY on the high-speed
@@ -160,8 +160,8 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
 /**
  * @brief Initialises an opened channel as an I2C master: KV_InitChannel() for I2C (at least
  *        70 ms; SCL and SDA end up driven high), then, unless #I2C_CFG_NO_THREE_PHASE,
- *        three-phase clocking on (0x8C), and with #I2C_CFG_CLOCK_STRETCHING adaptive
- *        clocking on (0x96).
+ *        three-phase clocking on (#VELTA_CMD_THREE_PHASE_ON), and with
+ *        #I2C_CFG_CLOCK_STRETCHING adaptive clocking on (#VELTA_CMD_ADAPTIVE_CLOCKING_ON).
  * @param[in] handle A channel opened with I2C_OpenChannel().
  * @param[in,out] config Caller-owned record. Without #I2C_CFG_NO_THREE_PHASE its `ClockRate`
  *                is replaced by 3/2 of itself before anything is sent, and stays so on
@@ -173,7 +173,7 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
  *         #KV_DEVICE_FULL_SPEED_DUAL bridge (not reported; nothing sent, record unchanged).
  * @retval STATUS_FAILURE the engine did not synchronise.
  * @return Otherwise a status of KV_InitChannel(), of Mid_GetKvDeviceType() (with
- *         #I2C_CFG_CLOCK_STRETCHING), or of the 0x8C or 0x96 write.
+ *         #I2C_CFG_CLOCK_STRETCHING), or of the three-phase or adaptive-clocking command's write.
  */
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config);
 /**

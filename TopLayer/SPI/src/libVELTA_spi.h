@@ -143,7 +143,7 @@ KV_API KV_STATUS SPI_OpenChannel(uint32_t index, KV_HANDLE *handle);
  *
  * Adjusts `Pin` in @p config and fills `reserved` (see ::ChannelConfig), runs KV_InitChannel()
  * with `ClockRate`, `LatencyTimer` and `configOptions` (at least 70 ms), drives the initial pin
- * state (0x80, value, direction), and copies the record into the channel's node. The adjusted
+ * state (#VELTA_CMD_SET_LOW_PINS, value, direction), and copies the record into the channel's node. The adjusted
  * `Pin` and `reserved` are written back even when a later step fails.
  * @param[in] handle A channel opened with SPI_OpenChannel().
  * @param[in,out] config Caller-owned record; read, adjusted, and copied. The library keeps no
@@ -161,7 +161,7 @@ KV_API KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config);
  * @brief Switches an initialised channel to another SPI mode or chip-select pin.
  *
  * Stores @p configOptions in the saved configuration, makes the new chip-select pin an output
- * and sets the clock to the new mode's idle level, then drives the low pins (0x80, value,
+ * and sets the clock to the new mode's idle level, then drives the low pins (#VELTA_CMD_SET_LOW_PINS, value,
  * direction). The previous chip-select pin keeps its direction and level. **The new pin keeps
  * the level its bit has in the current value byte** (0 unless `Pin` set it), so an active-low
  * device on it is selected until the next release (SPI_ToggleCS(handle, 0) or a transfer with
@@ -177,7 +177,7 @@ KV_API KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config);
  */
 KV_API KV_STATUS SPI_ChangeCS(KV_HANDLE handle, uint32_t configOptions);
 /**
- * @brief Drives the final pin state (0x80, `Pin` bits 24-31, `Pin` bits 16-23), closes the
+ * @brief Drives the final pin state (#VELTA_CMD_SET_LOW_PINS, `Pin` bits 24-31, `Pin` bits 16-23), closes the
  *        channel and frees its configuration node. The handle is invalid afterwards.
  * @param[in] handle A registered channel.
  * @retval STATUS_SUCCESS closed.
@@ -242,7 +242,7 @@ KV_API KV_STATUS SPI_DisplayList(void);
 /**
  * @brief Writes bytes or bits to the device.
  *
- * Byte mode sends the write command (0x11 in modes 0 and 3, 0x10 in modes 1 and 2, then
+ * Byte mode sends the write command (the byte shift out of the mode, see velta_spi_shift(), then
  * length - 1 in two bytes) and the data in one channel write. Bit mode sends one
  * SPI_Write8bits() per chunk of up to 8 bits (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
@@ -269,8 +269,8 @@ KV_API KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTra
 /**
  * @brief Reads bytes or bits from the device.
  *
- * Byte mode sends the read command (0x20 in modes 0 and 3, 0x24 in modes 1 and 2, length - 1,
- * then 0x87) and reads the answer in one channel read. Bit mode reads one SPI_Read8bits() per
+ * Byte mode sends the read command (the byte shift in of the mode, length - 1,
+ * then #VELTA_CMD_SEND_IMMEDIATE) and reads the answer in one channel read. Bit mode reads one SPI_Read8bits() per
  * chunk (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
  * @param[out] buffer Receives the data: room for @p sizeToTransfer bytes, or
@@ -296,8 +296,8 @@ KV_API KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTran
  *        @p inBuffer.
  *
  * **The receive buffer comes first**, the send buffer second. Byte mode sends the command
- * (0x31 in modes 0 and 3, 0x34 in modes 1 and 2, length - 1) and the data in one write, then
- * reads the answer in one read. Bit mode sends 0x33 or 0x36 per chunk and reads its answer
+ * (the byte shift out and in of the mode, length - 1) and the data in one write, then
+ * reads the answer in one read. Bit mode sends the mode's bit shift out and in per chunk and reads its answer
  * byte (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
  * @param[out] inBuffer Receives the data read; same size as @p outBuffer. Caller-owned.
@@ -321,8 +321,8 @@ KV_API KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *out
                                uint32_t sizeToTransfer, uint32_t *sizeTransferred,
                                uint32_t transferOptions);
 /**
- * @brief Clocks out the top @p numBits bits of @p data, most significant first (0x13 in modes
- *        0 and 3, 0x12 in modes 1 and 2). No chip-select handling.
+ * @brief Clocks out the top @p numBits bits of @p data, most significant first (the mode's
+ *        bit shift out). No chip-select handling.
  * @param[in] handle An initialised channel.
  * @param[in] data The bits, from bit 7 down.
  * @param[in] numBits 1 to 8.
@@ -333,7 +333,7 @@ KV_API KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *out
  */
 KV_API KV_STATUS SPI_Write8bits(KV_HANDLE handle, uint8_t data, uint8_t numBits);
 /**
- * @brief Clocks in @p numBits bits (0x22 in modes 0 and 3, 0x26 in modes 1 and 2, then 0x87)
+ * @brief Clocks in @p numBits bits (the mode's bit shift in, then #VELTA_CMD_SEND_IMMEDIATE)
  *        and reads the engine's answer byte. No chip-select handling.
  * @param[in] handle An initialised channel.
  * @param[out] data Receives the answer byte as the engine gives it (the simulated engine puts
@@ -361,7 +361,7 @@ KV_API KV_STATUS SPI_Read8bits(KV_HANDLE handle, uint8_t *data, uint8_t numBits)
  */
 KV_API KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state);
 /**
- * @brief Asserts chip-select, reads the levels of the eight low pins (0x81 0x87), and releases
+ * @brief Asserts chip-select, reads the levels of the eight low pins (#VELTA_CMD_READ_LOW_PINS, #VELTA_CMD_SEND_IMMEDIATE), and releases
  *        chip-select (with its 2 ms wait).
  *
  * **Busy means any low pin reads high**, not just data in: it tells a device that shows
