@@ -52,7 +52,7 @@ public:
     // State kept between processes: the fields the device keeps (memory contents, registers),
     // one member each in its entry of the state file. load_state and merge_state throw
     // std::runtime_error for an entry of the wrong shape.
-    void load_state(const Json &entry);
+    void load_state(Json &entry);  // takes byte images out of `entry`
     Json save_state() const;
     // Patches the bytes changed since the last load or save into the entry the file holds now.
     void merge_state(Json &entry) const;

@@ -20,7 +20,7 @@ void Channel::open(bool wall_clock) {
 
 void Channel::close() {
     open_ = false;
-    if (trace_) trace_->flush();
+    if (trace_) trace_->end(engine_->wires().now());
 }
 
 void Channel::follow_wall_clock() {
@@ -59,6 +59,7 @@ bool Channel::set_bit_mode(std::uint8_t mode) {
 }
 
 void Channel::set_trace(std::unique_ptr<VcdWriter> trace) {
+    if (trace_) trace_->end(engine_->wires().now());
     if (engine_) engine_->wires().set_trace(trace.get());
     trace_ = std::move(trace);
 }

@@ -12,7 +12,7 @@ void check_entry(const Json &entry) {
 }
 }  // namespace
 
-void Device::load_state(const Json &entry) {
+void Device::load_state(Json &entry) {
     check_entry(entry);
     for (const SavedBytes *field : kept_) {
         auto value = entry.find(field->key());

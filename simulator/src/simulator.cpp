@@ -200,17 +200,21 @@ void Simulator::load_state() {
                      state_path_.c_str(), fault.c_str());
         state_usable_ = false;
     }
+    bool older_form = false;
     for (auto &c : channels_) {
         for (Device *device : c->bus().devices()) {
+            device->forget_changes();
             try {
-                if (const Json *entry = state_entry(state, c->info(), *device, false)) device->load_state(*entry);
+                if (Json *entry = state_entry(state, c->info(), *device, false)) device->load_state(*entry);
             } catch (const std::exception &e) {
                 warn_entry(state_path_, entry_name(c->info(), *device), e.what());
                 unsaved_.insert(device);
             }
-            device->forget_changes();
+            older_form = older_form || device->has_changes();
         }
     }
+    // Entries loaded from the older, slower form count as changed: they are rewritten now, once.
+    if (older_form) save_state();
 }
 
 // Read-merge-write under the lock: the file's current content, with only the bytes this

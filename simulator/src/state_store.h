@@ -17,12 +17,12 @@ FileRead read_small_file(const std::string &path, std::size_t limit, std::string
 
 // The state file's path: $KVZUBR_SIM_STATE, or a per-user default; "" means no state file.
 std::string state_file_path();
-// The stored state: an empty object for a missing file; false with `fault` set for one that
-// cannot be read or is not a JSON object.
+// The stored state, devices' byte images as binary values: an empty object for a missing file;
+// false with `fault` set for one that cannot be read or is not a JSON object.
 bool read_state_file(const std::string &path, Json *state, std::string *fault);
 // Writes through a temporary file in the same directory, flushed to disk, which then replaces
-// the file in one step.
-bool write_state_file(const std::string &path, const Json &state);
+// the file in one step. The binary values are moved out of `state` into the file.
+bool write_state_file(const std::string &path, Json &state);
 
 // Holds the advisory lock of a state file while alive: an exclusive lock on "<path>.lock", a
 // file that stays in place, since the state file itself is replaced by every save.

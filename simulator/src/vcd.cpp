@@ -1,5 +1,6 @@
 #include "vcd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -41,7 +42,7 @@ VcdWriter::VcdWriter(const std::string &path, const std::array<std::string, 8> &
 }
 
 void VcdWriter::write_time(Picos t) {
-    const Picos units = t / kTimeUnit;
+    const Picos units = std::max(t / kTimeUnit, last_time_);
     if (started_ && units == last_time_) return;
     std::fprintf(file_.get(), "#%llu\n", static_cast<unsigned long long>(units));
     last_time_ = units;
@@ -66,6 +67,7 @@ void VcdWriter::record(Picos t, std::uint8_t low_levels, std::uint8_t high_level
         std::uint8_t high_changed = static_cast<std::uint8_t>((high_levels ^ high_) | (high_driven ^ driven_));
         if (!low_changed && !high_changed) return;
         write_time(t);
+        ended_ = false;
         for (int pin = 0; pin < 8; ++pin) {
             if ((low_changed >> pin) & 1) write_bit(pin, level_char(low_levels, 0xFF, pin));
             if ((high_changed >> pin) & 1) write_bit(8 + pin, level_char(high_levels, high_driven, pin));
@@ -76,6 +78,12 @@ void VcdWriter::record(Picos t, std::uint8_t low_levels, std::uint8_t high_level
     driven_ = high_driven;
 }
 
-void VcdWriter::flush() { std::fflush(file_.get()); }
+void VcdWriter::end(Picos now) {
+    if (started_ && !ended_) {
+        write_time(std::max(now, (last_time_ + 1) * kTimeUnit));
+        ended_ = true;
+    }
+    std::fflush(file_.get());
+}
 
 }  // namespace kvsim

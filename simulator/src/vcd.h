@@ -16,9 +16,15 @@ class VcdWriter {
 public:
     // Creates the file and writes the header; throws std::runtime_error if it cannot.
     VcdWriter(const std::string &path, const std::array<std::string, 8> &low_names);
+    ~VcdWriter() { end(0); }
+    VcdWriter(const VcdWriter &) = delete;
+    VcdWriter &operator=(const VcdWriter &) = delete;
     // The pins at time t; times must not decrease. Only changes are written.
     void record(Picos t, std::uint8_t low_levels, std::uint8_t high_levels, std::uint8_t high_driven);
-    void flush();
+    // Ends the trace so far with a timestamp after its last change, at `now` if that is later,
+    // so viewers and decoders see the last change take effect; then flushes. Changes recorded
+    // later follow that timestamp, at the earliest at it.
+    void end(Picos now);
     const std::string &path() const { return path_; }
 
 private:
@@ -31,6 +37,7 @@ private:
     std::string path_;
     std::unique_ptr<std::FILE, Closer> file_;
     bool started_ = false;
+    bool ended_ = false;  // nothing changed since the trace was last ended
     Picos last_time_ = 0;  // in the file's time units
     std::uint8_t low_ = 0, high_ = 0, driven_ = 0;
 };

@@ -25,8 +25,52 @@ const char kMemoryBridge[] = R"({"wall_clock": false, "bridges": [{"type": 8, "s
 
 std::string slurp(const fs::path &path) {
     std::stringstream s;
-    s << std::ifstream(path).rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
+}
+
+const std::string kStateMagic = "kvzubr-sim state 2 ";
+
+// A state file in the current form: the first line with the JSON text's length, the text, then
+// the bytes of its {"$binary": length} values in the order the text gives them.
+std::string state_file(const std::string &json, const std::string &binary) {
+    return kStateMagic + std::to_string(json.size()) + "\n" + json + binary;
+}
+
+void fill_binaries(nlohmann::json &value, const std::string &text, size_t &at) {
+    if (value.is_object() && value.size() == 1 && value.contains("$binary")) {
+        const size_t length = value["$binary"];
+        const size_t n = std::min(length, text.size() - std::min(at, text.size()));
+        value = nlohmann::json::binary(std::vector<uint8_t>(text.begin() + at, text.begin() + at + n));
+        at += length;
+    } else if (value.is_structured()) {
+        for (auto &member : value) fill_binaries(member, text, at);
+    }
+}
+
+// The document a state file holds, binary values in place; discarded if it is not whole.
+nlohmann::json read_state(const std::string &text) {
+    if (text.compare(0, kStateMagic.size(), kStateMagic) != 0) return nlohmann::json::parse(text, nullptr, false);
+    const size_t line = text.find('\n');
+    const size_t length = std::stoul(text.substr(kStateMagic.size()));
+    nlohmann::json state = nlohmann::json::parse(text.substr(line + 1, length), nullptr, false);
+    size_t at = line + 1 + length;
+    fill_binaries(state, text, at);
+    return at == text.size() ? state : nlohmann::json(nlohmann::json::value_t::discarded);
+}
+
+// A memory's bytes from its stored image: the ranges' data, 0xFF between them.
+std::string memory_image(const nlohmann::json &image) {
+    if (!image.is_object() || !image.contains("data")) return "";
+    std::string bytes(image.value("size", size_t{0}), '\xff');
+    const auto &data = image["data"].get_binary();
+    size_t from = 0;
+    for (const auto &range : image["ranges"]) {
+        const size_t at = range[0], length = range[1];
+        std::copy(data.begin() + from, data.begin() + from + length, bytes.begin() + at);
+        from += length;
+    }
+    return bytes;
 }
 
 struct Outcome {
@@ -151,18 +195,52 @@ TEST_F(StateProcess, BrokenStateFileIsNeverReplaced) {
 
 // An entry of the wrong shape warns once, leaves the device in factory state and is kept as it is.
 TEST_F(StateProcess, WrongShapedEntryWarnsAndIsKept) {
+    const auto older = [](const std::string &entry) { return R"({"KVST0001": {"1": {"mem": )" + entry + "}}}"; };
+    const auto image = [&older](const std::string &memory, const std::string &bytes) {
+        return state_file(older(R"({"memory": )" + memory + "}"), bytes);
+    };
     const std::string good = std::string(512, 'f');
-    for (const std::string &entry : {std::string(R"("text")"), std::string(R"({"memory": 300})"),
-                                     R"({"memory": ")" + good.substr(2) + R"("})",
-                                     R"({"memory": ")" + good.substr(2) + R"(zz"})", std::string("{}")}) {
-        const std::string file = R"({"KVST0001": {"1": {"mem": )" + entry + "}}}";
+    for (const std::string &file :
+         {older(R"("text")"), older(R"({"memory": 300})"), older(R"({"memory": ")" + good.substr(2) + R"("})"),
+          older(R"({"memory": ")" + good.substr(2) + R"(zz"})"), older("{}"),
+          image(R"({"size": 256, "ranges": [[0, 2], [1, 2]], "data": {"$binary": 4}})", "abcd"),
+          image(R"({"size": 256, "ranges": [[255, 2]], "data": {"$binary": 2}})", "ab"),
+          image(R"({"size": 512, "ranges": [], "data": {"$binary": 0}})", ""),
+          image(R"({"size": 256, "ranges": [[0, 2]], "data": {"$binary": 1}})", "a")}) {
         std::ofstream(state_, std::ios::trunc) << file;
         Outcome result = run("program 42 close");
-        EXPECT_EQ(lines(result.err), 1) << entry << ": " << result.err;
+        EXPECT_EQ(lines(result.err), 1) << file << ": " << result.err;
         EXPECT_NE(result.err.find("KVST0001/1/mem"), std::string::npos) << result.err;
-        EXPECT_EQ(slurp(state_), file) << entry;
-        EXPECT_EQ(run("dump 1").out, "ff\n") << entry;
+        EXPECT_EQ(slurp(state_), file);
+        EXPECT_EQ(run("dump 1").out, "ff\n") << file;
     }
+}
+
+// A file in the older all-text form is read, and the first process to load it rewrites it in the
+// current form, keeping what it holds for other bridges.
+TEST_F(StateProcess, OlderFormIsReadAndRewrittenOnce) {
+    const std::string memory = "a55a" + std::string(508, 'f');
+    std::ofstream(state_) << R"({"KVST0001": {"1": {"mem": {"status": [0], "memory": ")" + memory +
+                                 R"("}}}, "OTHER": {"1": {"x": {"memory": "00"}}}})";
+    EXPECT_EQ(dump(3), "a55aff\n");
+    const std::string rewritten = slurp(state_);
+    const nlohmann::json state = read_state(rewritten);
+    ASSERT_EQ(rewritten.compare(0, kStateMagic.size(), kStateMagic), 0) << rewritten;
+    EXPECT_EQ(memory_image(state["KVST0001"]["1"]["mem"]["memory"]), "\xa5\x5a" + std::string(254, '\xff'));
+    EXPECT_EQ(state["OTHER"]["1"]["x"]["memory"], "00");
+    EXPECT_EQ(dump(3), "a55aff\n");
+    EXPECT_EQ(slurp(state_), rewritten);  // a reader of the current form writes nothing
+    ASSERT_EQ(run("program 11 close").status, 0);
+    EXPECT_EQ(dump(3), "115aff\n");
+}
+
+// An image's ranges are read wherever they start, not only on the page boundaries saves use.
+TEST_F(StateProcess, ImageRangesAnywhereInTheMemoryLoad) {
+    std::ofstream(state_) << state_file(
+        R"({"KVST0001": {"1": {"mem": {"status": [0], "memory": {"size": 256, "ranges": [[1, 2], [255, 1]],
+           "data": {"$binary": 3}}}}}})",
+        "\x01\x02\x03");
+    EXPECT_EQ(dump(256), "ff0102" + std::string(2 * 252, 'f') + "03\n");
 }
 
 // Ten processes write one Torqa register each at the same moment, round after round; one of
@@ -191,7 +269,7 @@ TEST_F(StateProcess, ConcurrentWritersOfDifferentRegistersLoseNothing) {
             ASSERT_EQ(waitpid(pid, &status, 0), pid);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
-        const nlohmann::json state = nlohmann::json::parse(slurp(state_), nullptr, false);
+        const nlohmann::json state = read_state(slurp(state_));
         const nlohmann::json::json_pointer at("/KV8S0001/1/torqa/registers");
         if (state.is_discarded() || !state.contains(at) || state[at].size() != 10) {
             ++corrupt;
@@ -218,14 +296,11 @@ TEST_F(StateProcess, ConcurrentWritersReplaceTheFileWhole) {
     }
     // One writer's file holds the memory filled with one byte.
     auto uniformMemory = [](const std::string &text) {
-        nlohmann::json state = nlohmann::json::parse(text, nullptr, false);
-        if (state.is_discarded()) return false;
+        nlohmann::json state = read_state(text);
         const nlohmann::json::json_pointer at("/KVST0001/1/mem/memory");
-        const std::string memory = state.value(at, std::string());
-        if (memory.size() != 2u << 16) return false;
-        for (size_t i = 2; i < memory.size(); i += 2)
-            if (memory.compare(i, 2, memory, 0, 2) != 0) return false;
-        return true;
+        if (state.is_discarded() || !state.contains(at)) return false;
+        const std::string memory = memory_image(state[at]);
+        return memory.size() == 1u << 16 && memory.find_first_not_of(memory[0]) == std::string::npos;
     };
     int reads = 0, running = static_cast<int>(writers.size());
     bool failed = false;

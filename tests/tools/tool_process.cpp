@@ -59,7 +59,9 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 }
 
 [[noreturn]] void exec_child(const std::string &dir, const std::string &binary, std::vector<char *> &argv,
-                             std::vector<char *> &envp, std::size_t address_space, const std::string &out_file) {
+                             std::vector<char *> &envp, std::size_t address_space, const std::string &out_file,
+                             unsigned seconds) {
+    if (seconds != 0) ::alarm(seconds);  // a pending alarm outlives exec
     if (address_space != 0) {
         const rlimit limit{address_space, address_space};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
@@ -163,14 +165,15 @@ pid_t ToolSandbox::start(const std::string &tool, const std::vector<std::string>
     const std::string binary = std::string(KV_BIN_DIR) + "/" + tool;
     std::vector<std::string> argv_texts{tool};
     argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    std::vector<std::string> env_texts =
-        child_environment(path(".state.json"), trace ? path(".wire.vcd") : "", environment);
+    std::vector<std::string> extra = environment;
+    if (!board_.empty()) extra.push_back("KVZUBR_SIM_CONFIG=" + board_);
+    std::vector<std::string> env_texts = child_environment(path(".state.json"), trace ? path(".wire.vcd") : "", extra);
     std::vector<char *> argv = pointers(argv_texts), envp = pointers(env_texts);
     std::remove(path(".wire.vcd").c_str());
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file);
+    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file, time_limit_s);
     return child;
 }
 
@@ -185,27 +188,50 @@ ToolRun ToolSandbox::finish(pid_t child) {
     return result;
 }
 
+void ToolSandbox::use_board(const std::string &json) {
+    board_ = path(".board.json");
+    write_file(".board.json", json);
+}
+
 void ToolSandbox::with_state(const std::function<void()> &fn) {
-    ::unsetenv("KVZUBR_SIM_CONFIG");
+    if (board_.empty()) ::unsetenv("KVZUBR_SIM_CONFIG");
+    else ::setenv("KVZUBR_SIM_CONFIG", board_.c_str(), 1);
     ::setenv("KVZUBR_SIM_STATE", path(".state.json").c_str(), 1);
     kvsim_reset();
     fn();
     ::setenv("KVZUBR_SIM_STATE", "", 1);
+    ::unsetenv("KVZUBR_SIM_CONFIG");
     kvsim_reset();
 }
 
 std::vector<std::uint8_t> ToolSandbox::registers() {
-    std::vector<std::uint8_t> values(TQ_REG_COUNT);
-    with_state([&] {
-        std::size_t length = 0;
-        kvsim_device_get(kSensorPosition, "torqa", "registers", values.data(), values.size(), &length);
-    });
+    std::vector<std::uint8_t> values = device_data({{kSensorPosition, "torqa", "registers"}})[0];
+    values.resize(TQ_REG_COUNT);
     return values;
 }
 
 void ToolSandbox::set_registers(const std::vector<std::uint8_t> &values) {
+    set_device_data({{kSensorPosition, "torqa", "registers"}}, {values});
+}
+
+std::vector<std::vector<std::uint8_t>> ToolSandbox::device_data(const std::vector<DeviceKey> &keys) {
+    std::vector<std::vector<std::uint8_t>> data(keys.size());
     with_state([&] {
-        kvsim_device_put(kSensorPosition, "torqa", "registers", values.data(), values.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const DeviceKey &k = keys[i];
+            std::size_t length = 0;
+            if (kvsim_device_get(k.position, k.device.c_str(), k.key.c_str(), nullptr, 0, &length) != 0) continue;
+            data[i].resize(length);
+            kvsim_device_get(k.position, k.device.c_str(), k.key.c_str(), data[i].data(), length, &length);
+        }
+    });
+    return data;
+}
+
+void ToolSandbox::set_device_data(const std::vector<DeviceKey> &keys, const std::vector<std::vector<std::uint8_t>> &data) {
+    with_state([&] {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            kvsim_device_put(keys[i].position, keys[i].device.c_str(), keys[i].key.c_str(), data[i].data(), data[i].size());
         kvsim_save_state();
     });
 }

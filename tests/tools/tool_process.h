@@ -44,9 +44,21 @@ public:
     std::string stdout_file;
     // Address space granted to the tools run from now on (0: no limit).
     std::size_t address_space_limit = 0;
+    // Seconds a tool may run before it is killed (0: no limit); a hang then shows as status -1.
+    unsigned time_limit_s = 0;
+    // The simulator configuration of the tools run from now on, and of the device access
+    // below, as JSON text ("": the built-in default board).
+    void use_board(const std::string &json);
 
     std::vector<std::uint8_t> registers();
     void set_registers(const std::vector<std::uint8_t> &values);
+    // Devices' data by key (kvsim_device_get and _put), kept in the sandbox's state file.
+    struct DeviceKey {
+        unsigned position;  // the channel's list position
+        std::string device, key;
+    };
+    std::vector<std::vector<std::uint8_t>> device_data(const std::vector<DeviceKey> &keys);
+    void set_device_data(const std::vector<DeviceKey> &keys, const std::vector<std::vector<std::uint8_t>> &data);
     // The frames of the last traced run, in order.
     std::vector<WireFrame> wire_frames() const;
 
@@ -58,6 +70,7 @@ private:
     // Points the test's own simulator at the sandbox state while fn runs.
     void with_state(const std::function<void()> &fn);
     std::string dir_;
+    std::string board_;  // the configuration file, or "" 
 };
 
 

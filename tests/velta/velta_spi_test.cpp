@@ -1,5 +1,6 @@
 // velta's SPI, flash and gpio subcommands as processes: the default board's 64 KiB memory on SPI
-// channel 1 (two address bytes), and the example board's 16 MiB flash on channel 4.
+// channel 1 (two address bytes, which it does not tell), and the example board's 16 MiB flash on
+// channel 4.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,24 +30,25 @@ protected:
         EXPECT_EQ(run.status, 0);
         return run.out;
     }
-    // The default board's memory, by its channel and address width.
+    // The default board's memory, by its channel, size and address width.
     std::vector<std::string> memory(std::vector<std::string> args) {
         args.insert(args.begin() + 1, "1");
         args.insert(args.begin(), "flash");
-        args.insert(args.end(), {"--addr-bytes", "2"});
+        args.insert(args.end(), {"--size", "65536", "--addr-bytes", "2"});
         return args;
     }
     ToolSandbox box;
 };
 
-TEST_F(Velta, FlashIdGivesTheJedecIdAndTheSize) {
-    EXPECT_EQ(ok(memory({"id"})), "jedec id: 5a 40 10\nsize: 65536 bytes\n");
-    EXPECT_EQ(ok(memory({"id", "--size", "1024"})), "jedec id: 5a 40 10\nsize: 1024 bytes\n");
-    const ToolRun nothing = velta({"flash", "id", "5"});
-    EXPECT_EQ(nothing.err, "velta: no flash answered (JEDEC ID 00 00 00)\n");
-    EXPECT_EQ(nothing.status, 1);
+TEST_F(Velta, FlashIdGivesTheJedecIdAndTheGeometryTheChipTells) {
+    for (const char *channel : {"1", "5"}) {
+        const ToolRun nothing = velta({"flash", "id", channel});
+        EXPECT_EQ(nothing.err, "velta: no flash answered (JEDEC ID 00 00 00)\n");
+        EXPECT_EQ(nothing.status, 1);
+    }
     box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
-    EXPECT_EQ(ok({"flash", "id", "4"}), "jedec id: 5a 40 18\nsize: 16777216 bytes\n");
+    EXPECT_EQ(ok({"flash", "id", "4"}), "jedec id: 5a 40 18\nsize: 16777216 bytes\naddress bytes: 3\n");
+    EXPECT_EQ(ok({"flash", "id", "4", "--size", "1024"}), "jedec id: 5a 40 18\nsize: 1024 bytes\naddress bytes: 3\n");
 }
 
 TEST_F(Velta, FlashRoundTripKeepsWhatLiesBeyondTheFileInItsSector) {

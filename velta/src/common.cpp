@@ -15,7 +15,7 @@
 namespace velta {
 
 void check(KV_STATUS status, const std::string &what) {
-    if (status != STATUS_SUCCESS) throw Failure(what + ": " + VELTA_StatusText(status));
+    if (status != STATUS_SUCCESS) throw Failure(what + ": " + VELTA_StatusText(status), status);
 }
 
 namespace {
@@ -28,7 +28,7 @@ std::string hex_text(std::uint64_t value) {
 
 }  // namespace
 
-std::uint64_t parse_number(const std::string &text, const std::string &what, std::uint64_t max) {
+std::string number_fault(const std::string &text, std::uint64_t low, std::uint64_t max, std::uint64_t *out) {
     int base = 10;
     std::size_t at = 0;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -36,7 +36,8 @@ std::uint64_t parse_number(const std::string &text, const std::string &what, std
     } else if (text.size() > 1 && text[0] == '0') {
         base = 8, at = 1;
     }
-    if (at >= text.size()) throw UsageError(what + ": not a number: '" + text + "'");
+    if (at >= text.size()) return "not a number: '" + text + "'";
+    auto shown = [&](std::uint64_t limit) { return base == 16 ? hex_text(limit) : std::to_string(limit); };
     std::uint64_t value = 0;
     for (; at < text.size(); ++at) {
         const char c = text[at];
@@ -44,11 +45,21 @@ std::uint64_t parse_number(const std::string &text, const std::string &what, std
         if (c >= '0' && c <= '9') digit = c - '0';
         if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
         if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit >= base) throw UsageError(what + ": not a number: '" + text + "'");
-        if (value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base))
-            throw UsageError(what + ": " + text + " is above " + (base == 16 ? hex_text(max) : std::to_string(max)));
-        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        if (digit >= base) return "not a number: '" + text + "'";
+        const auto d = static_cast<std::uint64_t>(digit);
+        if (d > max || value > (max - d) / static_cast<std::uint64_t>(base))
+            return text + " is above " + shown(max);
+        value = value * static_cast<std::uint64_t>(base) + d;
     }
+    if (value < low) return text + " is below " + shown(low);
+    if (out) *out = value;
+    return "";
+}
+
+std::uint64_t parse_number(const std::string &text, const std::string &what, std::uint64_t max) {
+    std::uint64_t value = 0;
+    const std::string fault = number_fault(text, 0, max, &value);
+    if (!fault.empty()) throw UsageError(what + ": " + fault);
     return value;
 }
 

@@ -14,9 +14,11 @@ namespace velta {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An operation that failed: exit status 1, the message on standard error.
+// An operation that failed: exit status 1, the message on standard error. `status` is the
+// libVELTA status behind it, or STATUS_FAILURE when velta itself found the fault.
 struct Failure : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit Failure(const std::string &what, KV_STATUS why = STATUS_FAILURE) : std::runtime_error(what), status(why) {}
+    KV_STATUS status;
 };
 // A command line that cannot be carried out: exit status 2.
 struct UsageError : std::runtime_error {
@@ -29,6 +31,9 @@ void check(KV_STATUS status, const std::string &what);
 // Decimal, 0x hexadecimal or 0-prefixed octal, nothing else around it; `what` names the
 // argument in the usage error for anything else or a value above max.
 std::uint64_t parse_number(const std::string &text, const std::string &what, std::uint64_t max);
+// What is wrong with `text` as such a number from low to max ("" when nothing; the value then
+// goes to *out when out is not null).
+std::string number_fault(const std::string &text, std::uint64_t low, std::uint64_t max, std::uint64_t *out = nullptr);
 // Hex digit pairs; blanks, ':' and ',' may stand between pairs.
 Bytes parse_hex(const std::string &text);
 std::string hex_byte(unsigned value);           // "0x4f"

@@ -88,7 +88,7 @@ void Eeprom::write(const Bytes &data, Show show) {
 }
 
 void eeprom_command(const std::string &action, const I2cTarget &target, EepromGeometry geometry,
-                    const std::string &file, Show show) {
+                    const std::string &file, Show show, bool verify) {
     geometry.settle();
     // The file is read, and its size checked, before the bus is touched.
     const Bytes data = action == "read" ? Bytes{} : read_file(file);
@@ -100,7 +100,7 @@ void eeprom_command(const std::string &action, const I2cTarget &target, EepromGe
     Eeprom eeprom(bus, geometry);
     if (action == "read") write_file(file, eeprom.read(0, geometry.size, show));
     if (action == "write") eeprom.write(data, show);
-    if (action == "verify") compare(eeprom.read(0, data.size(), show), data, 0);
+    if (action == "verify" || (action == "write" && verify)) compare(eeprom.read(0, data.size(), show), data, 0);
 }
 
 }  // namespace velta

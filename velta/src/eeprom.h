@@ -37,8 +37,9 @@ private:
     EepromGeometry geometry_;
 };
 
-// "read" (the whole memory into the file), "write" or "verify" (the file's length from address 0).
+// "read" (the whole memory into the file), "write" or "verify" (the file's length from address
+// 0). A write reads its bytes back unless `verify` is false.
 void eeprom_command(const std::string &action, const I2cTarget &target, EepromGeometry geometry,
-                    const std::string &file, Show show);
+                    const std::string &file, Show show, bool verify = true);
 
 }  // namespace velta

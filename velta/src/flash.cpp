@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 namespace velta {
 
 namespace {
 
 constexpr std::uint8_t kReadId = 0x9F;
+constexpr std::uint8_t kReadParameters = 0x5A;
 constexpr std::uint8_t kFastRead = 0x0B;
 constexpr std::uint8_t kReadStatus = 0x05;
 constexpr std::uint8_t kWriteEnable = 0x06;
@@ -17,6 +19,7 @@ constexpr std::uint8_t kBlockErase = 0xD8;
 constexpr std::uint8_t kChipErase = 0xC7;
 constexpr std::uint8_t kEnter4ByteAddress = 0xB7;
 constexpr std::uint8_t kWriteInProgress = 0x01;
+constexpr std::uint8_t kWriteEnableLatch = 0x02;
 constexpr std::uint8_t kBlockProtect = 0x1C;
 
 constexpr std::uint64_t kSector = 4096;
@@ -36,35 +39,94 @@ std::string at_address(std::uint64_t address) {
 
 }  // namespace
 
-std::uint64_t JedecId::size() const {
-    return capacity >= 10 && capacity <= 32 ? std::uint64_t{1} << capacity : 0;
+bool JedecId::silent() const {
+    return (manufacturer == 0 || manufacturer == 0xFF) && type == manufacturer && capacity == manufacturer;
 }
 
 std::string JedecId::text() const { return hex_bytes({manufacturer, type, capacity}).substr(0, 8); }
 
-JedecId Flash::read_id(SpiChannel &spi) {
+namespace {
+
+std::uint32_t little_endian(const Bytes &bytes, std::size_t at) {
+    return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
+           std::uint32_t{bytes[at + 3]} << 24;
+}
+
+// Three address bytes up to 16 MiB, four above.
+unsigned address_bytes_for(std::uint64_t size) { return size > (std::uint64_t{16} << 20) ? 4 : 3; }
+
+// The size and address bytes of the basic parameter table; zeros where the chip has none.
+FlashGeometry read_parameter_table(SpiChannel &spi) {
+    FlashGeometry g{0, 0, 256};
+    const Bytes header = spi.command({kReadParameters, 0, 0, 0, 0}, 16);
+    // The first parameter header must be the basic table's (ID 0x00 ... 0xFF), two words at least.
+    if (Bytes(header.begin(), header.begin() + 4) != Bytes{'S', 'F', 'D', 'P'} || header[8] != 0x00 ||
+        header[15] != 0xFF || header[11] < 2)
+        return g;
+    const Bytes table = spi.command({kReadParameters, header[14], header[13], header[12], 0}, 8);
+    const std::uint32_t first = little_endian(table, 0), density = little_endian(table, 4);
+    if (density & 0x80000000u) {
+        const std::uint32_t log2_bits = density & 0x7FFFFFFFu;
+        if (log2_bits >= 3 && log2_bits <= 35) g.size = std::uint64_t{1} << (log2_bits - 3);
+    } else {
+        g.size = (std::uint64_t{density} + 1) / 8;
+    }
+    const unsigned field = (first >> 17) & 3u;  // 0: three, 1: three or four, 2: four
+    if (field < 2 && g.size != 0) g.address_bytes = field == 0 ? 3 : address_bytes_for(g.size);
+    if (field == 2) g.address_bytes = 4;
+    return g;
+}
+
+// JEDEC ID families whose capacity byte is log2 of the size: the simulated bridge's flash
+// parts, whose maker byte 0x5A no real maker has.
+struct KnownFamily {
+    std::uint8_t manufacturer, type, smallest, largest;
+};
+constexpr KnownFamily kKnownFamilies[] = {{0x5A, 0x40, 0x11, 0x1F}};
+
+FlashGeometry known_geometry(const JedecId &id) {
+    for (const KnownFamily &f : kKnownFamilies) {
+        if (id.manufacturer == f.manufacturer && id.type == f.type && id.capacity >= f.smallest && id.capacity <= f.largest) {
+            const std::uint64_t size = std::uint64_t{1} << id.capacity;
+            return {size, address_bytes_for(size), 256};
+        }
+    }
+    return {0, 0, 256};
+}
+
+// Usage errors of a geometry: a size its address bytes cannot reach, a page not dividing it.
+void check_geometry(const FlashGeometry &g) {
+    const unsigned bits = 8 * g.address_bytes;
+    if (g.size != 0 && g.address_bytes != 0 && bits < 64 && g.size > (std::uint64_t{1} << bits))
+        throw UsageError("--size " + std::to_string(g.size) + " needs more than " + std::to_string(g.address_bytes) +
+                         " address bytes");
+    if (g.size != 0 && (g.page == 0 || g.size % g.page != 0)) throw UsageError("--page must divide the size");
+}
+
+}  // namespace
+
+FlashIdentity Flash::identify(SpiChannel &spi) {
+    FlashIdentity who;
     const Bytes bytes = spi.command({kReadId}, 3);
-    const JedecId id{bytes[0], bytes[1], bytes[2]};
-    // A missing chip leaves MISO at one level.
-    if ((id.manufacturer == 0 || id.manufacturer == 0xFF) && id.type == id.manufacturer && id.capacity == id.manufacturer)
-        throw Failure("no flash answered (JEDEC ID " + id.text() + ")");
-    return id;
+    who.id = JedecId{bytes[0], bytes[1], bytes[2]};
+    who.geometry = read_parameter_table(spi);
+    if (who.geometry.size == 0 || who.geometry.address_bytes == 0) who.geometry = known_geometry(who.id);
+    return who;
 }
 
 Flash::Flash(SpiChannel &spi, std::uint32_t clock_hz, FlashGeometry geometry)
     // A status poll reads about a millisecond's worth of bytes at most.
     : spi_(spi), poll_bytes_(std::clamp<std::size_t>(clock_hz / 8000, 1, 4096)), geometry_(geometry) {
-    if (geometry_.size == 0) {
-        const JedecId id = read_id(spi_);
-        geometry_.size = id.size();
-        if (geometry_.size == 0) throw Failure("the JEDEC ID " + id.text() + " does not give the size; give --size");
+    if (geometry_.size == 0 || geometry_.address_bytes == 0) {
+        const FlashIdentity who = identify(spi_);
+        if (geometry_.size == 0) geometry_.size = who.geometry.size;
+        if (geometry_.address_bytes == 0) geometry_.address_bytes = who.geometry.address_bytes;
+        if (geometry_.size == 0 || geometry_.address_bytes == 0)
+            throw Failure("the memory (JEDEC ID " + who.id.text() +
+                          ") has no parameter table and no ID velta knows; give its size and address bytes "
+                          "with --size and --addr-bytes");
     }
-    if (geometry_.address_bytes == 0) geometry_.address_bytes = geometry_.size > (16u << 20) ? 4 : 3;
-    const unsigned bits = 8 * geometry_.address_bytes;
-    if (bits < 64 && geometry_.size > (std::uint64_t{1} << bits))
-        throw UsageError("--size " + std::to_string(geometry_.size) + " needs more than " +
-                         std::to_string(geometry_.address_bytes) + " address bytes");
-    if (geometry_.page == 0 || geometry_.size % geometry_.page != 0) throw UsageError("--page must divide the size");
+    check_geometry(geometry_);
     if (geometry_.address_bytes == 4) spi_.command({kEnter4ByteAddress});
 }
 
@@ -107,7 +169,12 @@ void Flash::require_writable() {
                       " has block-protect bits set (write status 0x01 with them cleared first)");
 }
 
-void Flash::write_enable() { spi_.command({kWriteEnable}); }
+void Flash::write_enable() {
+    spi_.command({kWriteEnable});
+    const std::uint8_t s = status();
+    if ((s & kWriteEnableLatch) == 0 || s == 0xFF)
+        throw Failure("the flash did not take write enable (status register " + hex_byte(s) + ")");
+}
 
 void Flash::wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -127,6 +194,8 @@ void Flash::wait_ready(std::chrono::milliseconds timeout, const std::string &wha
         n = std::min(n * 2, poll_bytes_);
     }
     spi_.end();
+    // A write the chip took ends with the latch cleared.
+    if (status[n - 1] & kWriteEnableLatch) throw Failure("the flash did not take the " + what);
 }
 
 void Flash::erase(std::uint8_t opcode, std::uint64_t address, std::chrono::milliseconds timeout) {
@@ -143,7 +212,17 @@ void Flash::program(std::uint64_t address, const std::uint8_t *data, std::size_t
     wait_ready(kProgramTimeout, "page program at " + at_address(address));
 }
 
-void Flash::write(const Bytes &data, bool erase_first, Show show) {
+void Flash::program_range(std::uint64_t from, const Bytes &bytes, const Bytes &now, Progress *progress) {
+    for (std::uint64_t at = from; at < from + bytes.size();) {
+        const std::uint64_t n = std::min<std::uint64_t>(geometry_.page - at % geometry_.page, from + bytes.size() - at);
+        const auto begin = static_cast<std::ptrdiff_t>(at - from), end = begin + static_cast<std::ptrdiff_t>(n);
+        if (!std::equal(bytes.begin() + begin, bytes.begin() + end, now.begin() + begin)) program(at, &bytes[at - from], n);
+        at += n;
+        if (progress) progress->advance(n);
+    }
+}
+
+void Flash::write(const Bytes &data, bool erase_first, Show show, const std::string &rescue_file) {
     check_range(data.size());
     require_writable();
     if (data.empty()) return;
@@ -153,42 +232,91 @@ void Flash::write(const Bytes &data, bool erase_first, Show show) {
     // What the range must hold: the data, then what the last sector holds beyond it.
     Bytes target = data;
     target.insert(target.end(), current.begin() + static_cast<std::ptrdiff_t>(data.size()), current.end());
-
-    if (erase_first) {
-        auto needs_erase = [&](std::uint64_t from, std::uint64_t to) {
-            for (std::uint64_t i = from; i < std::min(to, end); ++i)
-                if ((current[i] & target[i]) != target[i]) return true;
-            return false;
-        };
-        auto all_need = [&](std::uint64_t from, std::uint64_t to) {
-            for (std::uint64_t s = from; s < to; s += sector)
-                if (!needs_erase(s, s + sector)) return false;
-            return true;
-        };
-        Progress progress("erase", end, show);
-        for (std::uint64_t at = 0; at < end;) {
-            const bool whole_block = at % kBlock == 0 && at + kBlock <= end && all_need(at, at + kBlock);
-            const std::uint64_t span = whole_block ? kBlock : sector;
-            if (whole_block || needs_erase(at, at + sector)) {
-                erase(whole_block ? kBlockErase : kSectorErase, at, kEraseTimeout);
-                std::fill(current.begin() + static_cast<std::ptrdiff_t>(at),
-                          current.begin() + static_cast<std::ptrdiff_t>(std::min(at + span, end)), 0xFF);
+    bool erased = false;
+    try {
+        if (erase_first) {
+            auto needs_erase = [&](std::uint64_t from, std::uint64_t to) {
+                for (std::uint64_t i = from; i < std::min(to, end); ++i)
+                    if ((current[i] & target[i]) != target[i]) return true;
+                return false;
+            };
+            auto all_need = [&](std::uint64_t from, std::uint64_t to) {
+                for (std::uint64_t s = from; s < to; s += sector)
+                    if (!needs_erase(s, s + sector)) return false;
+                return true;
+            };
+            Progress progress("erase", end, show);
+            for (std::uint64_t at = 0; at < end;) {
+                const bool whole_block = at % kBlock == 0 && at + kBlock <= end && all_need(at, at + kBlock);
+                const std::uint64_t span = whole_block ? kBlock : sector;
+                if (whole_block || needs_erase(at, at + sector)) {
+                    erased = true;
+                    erase(whole_block ? kBlockErase : kSectorErase, at, kEraseTimeout);
+                    std::fill(current.begin() + static_cast<std::ptrdiff_t>(at),
+                              current.begin() + static_cast<std::ptrdiff_t>(std::min(at + span, end)), 0xFF);
+                }
+                at += span;
+                progress.advance(span);
             }
-            at += span;
-            progress.advance(span);
+            progress.finish();
         }
+        Progress progress("write", end, show);
+        program_range(0, target, current, &progress);
         progress.finish();
+        compare(read(0, end, show), target, 0);
+    } catch (const Failure &failure) {
+        if (erased && end > data.size()) restore(target, data.size(), failure.what(), rescue_file);
+        throw;
     }
+}
 
-    Progress progress("write", end, show);
-    for (std::uint64_t at = 0; at < end; at += geometry_.page) {
-        const std::uint64_t n = std::min<std::uint64_t>(geometry_.page, end - at);
-        const auto from = static_cast<std::ptrdiff_t>(at), to = static_cast<std::ptrdiff_t>(at + n);
-        if (!std::equal(target.begin() + from, target.begin() + to, current.begin() + from)) program(at, &target[at], n);
-        progress.advance(n);
+namespace {
+
+// A name beside `image` that no file has yet.
+std::string free_name(const std::string &image) {
+    for (unsigned n = 0;; ++n) {
+        const std::string name = image + ".kept" + (n == 0 ? "" : "." + std::to_string(n));
+        if (!std::ifstream(name)) return name;
     }
-    progress.finish();
-    compare(read(0, data.size(), show), data, 0);
+}
+
+}  // namespace
+
+void Flash::restore(const Bytes &target, std::uint64_t from, const std::string &failure, const std::string &rescue_file) {
+    const Bytes kept(target.begin() + static_cast<std::ptrdiff_t>(from), target.end());
+    try {
+        wait_ready(kEraseTimeout, "write");
+    } catch (const Failure &) {
+        // A latch left set by the failed step says nothing about the bytes; read them.
+    }
+    std::string why;
+    try {
+        Bytes now = read(from, kept.size(), Show::Never);
+        if (now == kept) return;
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            if ((now[i] & kept[i]) == kept[i]) continue;
+            erase(kSectorErase, from, kEraseTimeout);
+            now.assign(kept.size(), 0xFF);
+            break;
+        }
+        program_range(from, kept, now, nullptr);
+        if (read(from, kept.size(), Show::Never) == kept) return;
+        why = "they read back wrong";
+    } catch (const Failure &again) {
+        why = again.what();
+    }
+    const std::string range = at_address(from) + "-" + at_address(target.size() - 1);
+    std::string saved;
+    try {
+        saved = free_name(rescue_file);
+        write_file(saved, target);
+    } catch (const Failure &not_saved) {
+        throw Failure(failure + "\nvelta: the flash's bytes " + range + " beyond the file were erased and could not be "
+                      "written back (" + why + ") nor saved (" + not_saved.what() + ")");
+    }
+    throw Failure(failure + "\nvelta: the flash's bytes " + range + " beyond the file were erased and could not be "
+                  "written back (" + why + "); " + saved + " holds the file with them: write it back with the same "
+                  "velta flash write command, naming " + saved + " instead");
 }
 
 void Flash::erase_chip(Show show) {
@@ -201,6 +329,7 @@ void Flash::erase_chip(Show show) {
 }
 
 std::string flash_command(const FlashCommand &c) {
+    check_geometry(c.geometry);
     // The file is read, and its size checked, before the chip is touched.
     const bool takes_file = c.action == "write" || c.action == "verify";
     const Bytes data = takes_file ? read_file(c.file) : Bytes{};
@@ -209,14 +338,17 @@ std::string flash_command(const FlashCommand &c) {
                       std::to_string(c.geometry.size) + "; nothing written");
     SpiChannel spi(c.spi);
     if (c.action == "id") {
-        const JedecId id = Flash::read_id(spi);
-        const std::uint64_t size = c.geometry.size != 0 ? c.geometry.size : id.size();
-        return "jedec id: " + id.text() + "\n" +
-               "size: " + (size != 0 ? std::to_string(size) + " bytes" : std::string("unknown")) + "\n";
+        const FlashIdentity who = Flash::identify(spi);
+        if (who.id.silent()) throw Failure("no flash answered (JEDEC ID " + who.id.text() + ")");
+        const std::uint64_t size = c.geometry.size != 0 ? c.geometry.size : who.geometry.size;
+        const unsigned address_bytes = c.geometry.address_bytes != 0 ? c.geometry.address_bytes : who.geometry.address_bytes;
+        return "jedec id: " + who.id.text() + "\n" +
+               "size: " + (size != 0 ? std::to_string(size) + " bytes" : std::string("unknown")) + "\n" +
+               "address bytes: " + (address_bytes != 0 ? std::to_string(address_bytes) : std::string("unknown")) + "\n";
     }
     Flash flash(spi, c.spi.clock_hz, c.geometry);
     if (c.action == "read") write_file(c.file, flash.read(0, flash.geometry().size, c.show));
-    if (c.action == "write") flash.write(data, c.erase, c.show);
+    if (c.action == "write") flash.write(data, c.erase, c.show, c.file);
     if (c.action == "verify") compare(flash.read(0, data.size(), c.show), data, 0);
     if (c.action == "erase") flash.erase_chip(c.show);
     return "";

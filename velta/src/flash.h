@@ -12,42 +12,57 @@ namespace velta {
 
 struct JedecId {
     std::uint8_t manufacturer = 0, type = 0, capacity = 0;
-    // 2^capacity bytes where the capacity byte follows that convention, else 0.
-    std::uint64_t size() const;
+    // True when MISO stayed at one level: no chip answered.
+    bool silent() const;
     std::string text() const;  // "5a 40 10"
 };
 
 struct FlashGeometry {
-    std::uint64_t size = 0;
-    unsigned address_bytes = 0;  // 0: three, four above 16 MiB
+    std::uint64_t size = 0;      // 0: unknown
+    unsigned address_bytes = 0;  // 0: unknown
     unsigned page = 256;
+};
+
+// What the chip tells of itself: its JEDEC ID, and the size and address bytes its parameter
+// table gives, or else its ID when velta knows that ID (0 where neither tells).
+struct FlashIdentity {
+    JedecId id;
+    FlashGeometry geometry;
 };
 
 class Flash {
 public:
-    // Takes the size from the JEDEC ID when the geometry has none; Failure when neither gives one.
+    // Completes the geometry from the chip where the caller left the size or the address
+    // bytes 0; Failure naming --size and --addr-bytes when the chip does not tell them.
     Flash(SpiChannel &spi, std::uint32_t clock_hz, FlashGeometry geometry);
 
-    // Failure when no chip answers.
-    static JedecId read_id(SpiChannel &spi);
+    static FlashIdentity identify(SpiChannel &spi);
     const FlashGeometry &geometry() const { return geometry_; }
     std::uint8_t status();
 
     Bytes read(std::uint64_t address, std::uint64_t length, Show show);
     // Programs `data` from address 0: erases the sectors whose bytes cannot be programmed as
-    // they are (keeping the bytes of those sectors beyond the data), programs the pages that
-    // differ, then reads the data back.
-    void write(const Bytes &data, bool erase, Show show);
+    // they are, keeping what the last of them holds beyond the data, programs the pages that
+    // differ, then reads the range back. When it fails after an erase, it programs the kept
+    // bytes back; if that fails too, it saves them (after the data) to `rescue_file` and the
+    // Failure says where they are and how to write them back.
+    void write(const Bytes &data, bool erase, Show show, const std::string &rescue_file = "flash");
     void erase_chip(Show show);
 
 private:
     // Failure when the chip does not answer or its block-protect bits are set.
     void require_writable();
+    // Sets the write-enable latch and checks that the chip took it.
     void write_enable();
     void erase(std::uint8_t opcode, std::uint64_t address, std::chrono::milliseconds timeout);
     void program(std::uint64_t address, const std::uint8_t *data, std::size_t length);
-    // Polls the status register in one frame until the write in progress ends.
+    // Programs the pages of [from, from + bytes.size()) whose bytes differ from `now`.
+    void program_range(std::uint64_t from, const Bytes &bytes, const Bytes &now, Progress *progress);
+    // Polls the status register in one frame until the write in progress ends; Failure when
+    // the write-enable latch is still set then (the chip did not take the write).
     void wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress = nullptr);
+    // After a failed write: puts `kept` back at `from`, or saves the range and throws.
+    void restore(const Bytes &target, std::uint64_t from, const std::string &failure, const std::string &rescue_file);
     Bytes with_address(std::uint8_t opcode, std::uint64_t address) const;
     void check_range(std::uint64_t length) const;
 

@@ -142,11 +142,13 @@ std::string i2c_dump(const I2cTarget &target, unsigned device, bool word, unsign
     I2cChannel channel(target);
     I2cBus bus(channel);
     if (!bus.probe(device, false)) check(STATUS_NO_DEVICE, "no answer from " + bus.device_name(device));
-    // A register that cannot be read shows as XX; -1 marks it in `values`.
+    // A register the device refuses shows as XX (-1 here); any other failure ends the dump, as
+    // the bus is then in no known state and going on could turn a read into a write.
     auto value_of = [&](unsigned reg) -> int {
         try {
             return static_cast<int>(read_register(bus, device, reg, word));
-        } catch (const Failure &) {
+        } catch (const Failure &failure) {
+            if (failure.status != STATUS_WRITE_REFUSED && failure.status != STATUS_NO_DEVICE) throw;
             return -1;
         }
     };

@@ -10,6 +10,7 @@ namespace velta {
 std::string list_channels(bool json) {
     std::uint32_t count = 0;
     check(SPI_GetNumChannels(&count), "cannot count the bridge channels");
+    if (count == 0) throw Failure("no bridge channel with the engine found");
     nlohmann::json all = nlohmann::json::array();
     char line[200];
     std::snprintf(line, sizeof line, "%-3s %-5s %-18s %-16s %-32s %s\n", "CH", "LAYER", "TYPE", "SERIAL", "DESCRIPTION",

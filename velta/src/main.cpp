@@ -27,6 +27,13 @@ unsigned number(const std::string &text, const char *what, std::uint64_t max) {
 
 unsigned i2c_address(const std::string &text) { return number(text, "I2C address", 0x7F); }
 
+// An option's number (decimal, 0x hex or 0 octal) from low to high, checked while the command
+// line is parsed.
+CLI::Validator in_range(std::uint64_t low, std::uint64_t high) {
+    return CLI::Validator([=](std::string &text) { return number_fault(text, low, high); },
+                          "NUMBER " + std::to_string(low) + " to " + std::to_string(high));
+}
+
 bool word_mode(const std::string &mode) {
     if (mode != "b" && mode != "w") throw UsageError("mode must be b (byte) or w (word), not '" + mode + "'");
     return mode == "w";
@@ -36,12 +43,7 @@ struct Common {
     std::string channel, clock;
     bool yes = false, progress = false, clock_stretching = false;
     unsigned channel_index() const { return number(channel, "CH", 0xFFFF); }
-    std::uint32_t clock_hz(std::uint32_t fallback) const {
-        if (clock.empty()) return fallback;
-        const unsigned hz = number(clock, "--clock", kMaxClock);
-        if (hz == 0) throw UsageError("--clock must be above 0");
-        return hz;
-    }
+    std::uint32_t clock_hz(std::uint32_t fallback) const { return clock.empty() ? fallback : number(clock, "--clock", kMaxClock); }
     I2cTarget i2c() const { return I2cTarget{channel_index(), clock_hz(kDefaultI2cClock), clock_stretching}; }
     Show show() const { return progress ? Show::Always : Show::Auto; }
 };
@@ -52,7 +54,8 @@ CLI::App *with_channel(CLI::App *command, Common &c) {
 }
 
 void add_clock(CLI::App *command, Common &c, const char *fallback) {
-    command->add_option("--clock", c.clock, std::string("bus clock in Hz (default ") + fallback + ")");
+    command->add_option("--clock", c.clock, std::string("bus clock in Hz (default ") + fallback + "; the bridge type bounds it)")
+        ->check(in_range(1, kMaxClock));
 }
 
 // The I2C bus options: its clock, and whether the engine waits while a device stretches it.
@@ -71,14 +74,13 @@ void add_progress(CLI::App *command, Common &c) {
 struct SpiOptions {
     std::string cs = "3", mode = "0";
     void add(CLI::App *command) {
-        command->add_option("--cs", cs, "chip-select pin, 3 to 7 (default 3), active low");
-        command->add_option("--mode", mode, "SPI mode 0 to 3 (default 0)");
+        command->add_option("--cs", cs, "chip-select pin, 3 to 7 (default 3), active low")->check(in_range(3, 7));
+        command->add_option("--mode", mode, "SPI mode 0 to 3 (default 0)")->check(in_range(0, 3));
     }
     SpiSettings settings(const Common &c, std::uint32_t default_clock) const {
         SpiSettings s;
         s.channel = c.channel_index();
         s.cs = number(cs, "--cs", 7);
-        if (s.cs < 3) throw UsageError("--cs must be 3 to 7");
         s.mode = number(mode, "--mode", 3);
         s.clock_hz = c.clock_hz(default_clock);
         return s;
@@ -210,16 +212,21 @@ void add_spi(CLI::App &app, Common &c, Action &action) {
 void add_eeprom(CLI::App &app, Common &c, Action &action) {
     CLI::App *eeprom = app.add_subcommand("eeprom", "24-series I2C EEPROM: read, write, verify")->require_subcommand(1);
     static std::string address, size, page, address_bytes, file;
+    static bool no_verify = false;
     for (const char *name : {"read", "write", "verify"}) {
         CLI::App *command = with_channel(eeprom->add_subcommand(name, std::string(name) + " the memory against FILE"), c);
         command->add_option("ADDR", address, "device address")->required();
         command->add_option("FILE", file, "file")->required();
-        command->add_option("--size", size, "memory size in bytes")->required();
-        command->add_option("--page", page, "write page size (default from the size)");
-        command->add_option("--addr-bytes", address_bytes, "memory address bytes, 1 or 2 (default 1 up to 256 bytes)");
+        command->add_option("--size", size, "memory size in bytes")->required()->check(in_range(1, 1u << 24));
+        command->add_option("--page", page, "write page size (default from the size)")->check(in_range(1, 65536));
+        command->add_option("--addr-bytes", address_bytes, "memory address bytes, 1 or 2 (default 1 up to 256 bytes)")
+            ->check(in_range(1, 2));
         add_i2c_clock(command, c);
         add_progress(command, c);
-        if (std::string(name) == "write") add_yes(command, c);
+        if (std::string(name) == "write") {
+            add_yes(command, c);
+            command->add_flag("--no-verify", no_verify, "do not read the bytes back after writing them");
+        }
         command->callback([&, name] {
             action = [&, name] {
                 EepromGeometry g;
@@ -228,7 +235,7 @@ void add_eeprom(CLI::App &app, Common &c, Action &action) {
                 g.page = page.empty() ? 0 : number(page, "--page", 65536);
                 g.address_bytes = address_bytes.empty() ? 0 : number(address_bytes, "--addr-bytes", 2);
                 if (std::string(name) == "write") confirm(c.yes, "this writes " + file + " to the EEPROM at " + hex_byte(g.device));
-                eeprom_command(name, c.i2c(), g, file, c.show());
+                eeprom_command(name, c.i2c(), g, file, c.show(), !no_verify);
                 return std::string();
             };
         });
@@ -249,9 +256,11 @@ void add_flash(CLI::App &app, Common &c, Action &action) {
         if (name == "read" || name == "write" || name == "verify") command->add_option("FILE", file, "file")->required();
         o.add(command);
         add_clock(command, c, "10000000");
-        command->add_option("--size", size, "chip size in bytes (default from the JEDEC ID)");
-        command->add_option("--addr-bytes", address_bytes, "address bytes, 2 to 4 (default 3, 4 above 16 MiB)");
-        command->add_option("--page", page, "program page size (default 256)");
+        command->add_option("--size", size, "chip size in bytes (default: what the chip tells)")
+            ->check(in_range(1, std::uint64_t{1} << 32));
+        command->add_option("--addr-bytes", address_bytes, "address bytes, 2 to 4 (default: what the chip tells)")
+            ->check(in_range(2, 4));
+        command->add_option("--page", page, "program page size (default 256)")->check(in_range(1, 65536));
         if (name != "id") add_progress(command, c);
         if (name == "write") command->add_flag("--no-erase", no_erase, "do not erase sectors before programming");
         if (name == "write" || name == "erase") add_yes(command, c);
@@ -263,7 +272,6 @@ void add_flash(CLI::App &app, Common &c, Action &action) {
                 f.geometry.size = size.empty() ? 0 : parse_number(size, "--size", std::uint64_t{1} << 32);
                 f.geometry.page = page.empty() ? 256 : number(page, "--page", 65536);
                 f.geometry.address_bytes = address_bytes.empty() ? 0 : number(address_bytes, "--addr-bytes", 4);
-                if (!address_bytes.empty() && f.geometry.address_bytes < 2) throw UsageError("--addr-bytes must be 2, 3 or 4");
                 f.file = file;
                 f.erase = !no_erase;
                 f.show = c.show();
@@ -321,7 +329,7 @@ int main(int argc, char **argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0) return app.exit(e);
-        std::cerr << "velta: " << e.what() << "\nRun 'velta --help' for the usage.\n";
+        std::cerr << "velta: " << e.what() << " (see velta --help)\n";
         return 2;
     }
     try {

@@ -1,8 +1,12 @@
-// A 25-series serial memory: read and fast read, JEDEC identification, write enable/disable,
-// page program with wrap-around inside the page, sector, block and chip erase, read status
-// (bit 0 write in progress, bit 1 write-enable latch, bits 2-4 block protect) and write status.
-// Outside a command, with its chip-select active, it shows ready/busy on MISO: high while a
-// write or erase runs.
+// A 25-series serial memory: read and fast read, write enable/disable, page program with
+// wrap-around inside the page, sector, block and chip erase, read status (bit 0 write in
+// progress, bit 1 write-enable latch, bits 2-4 block protect) and write status. Outside a
+// command, with its chip-select active, it shows ready/busy on MISO: high while a write or
+// erase runs.
+// Above 64 KiB it is a flash with three address bytes: it answers the JEDEC identification
+// and the discoverable-parameters read (0x5A), whose basic table gives its size and address
+// bytes ("sfdp": false leaves the table out). Up to 64 KiB it has two address bytes, which the
+// table cannot express, and answers neither, unless its configuration gives a "jedec_id".
 #include <algorithm>
 #include <array>
 #include <stdexcept>
@@ -23,6 +27,7 @@ constexpr std::uint8_t kPageProgram = 0x02;
 constexpr std::uint8_t kReadStatus = 0x05;
 constexpr std::uint8_t kWriteStatus = 0x01;
 constexpr std::uint8_t kReadId = 0x9F;
+constexpr std::uint8_t kReadParameters = 0x5A;
 constexpr std::uint8_t kSectorErase = 0x20;
 constexpr std::uint8_t kBlockErase = 0xD8;
 constexpr std::uint8_t kChipErase = 0xC7;
@@ -42,6 +47,30 @@ constexpr std::uint64_t kMaxMicros = 600000000;
 // A manufacturer byte no maker has: JEDEC codes have odd parity, 0x5A has even.
 constexpr std::uint32_t kMadeUpManufacturer = 0x5A;
 constexpr std::uint32_t kMemoryType = 0x40;
+
+// The discoverable-parameters area: its header, one parameter header, and the basic table at
+// kBasicTable (nine double words): 4 KiB erase 0x20, the address bytes, the density in bits,
+// and erase types 4 KiB (0x20) and 64 KiB (0xD8). Reads beyond it give 0xFF.
+constexpr std::size_t kBasicTable = 0x30;
+constexpr std::size_t kBasicTableWords = 9;
+
+void put_word(std::vector<std::uint8_t> &area, std::size_t at, std::uint32_t word) {
+    for (unsigned i = 0; i < 4; ++i) area[at + i] = static_cast<std::uint8_t>(word >> (8 * i));
+}
+
+std::vector<std::uint8_t> parameter_area(std::uint64_t size, unsigned address_bytes) {
+    std::vector<std::uint8_t> area(kBasicTable + 4 * kBasicTableWords, 0xFF);
+    const std::uint8_t header[] = {'S', 'F', 'D', 'P', 0x06, 0x01, 0x00, 0xFF,
+                                   0x00, 0x06, 0x01, kBasicTableWords, kBasicTable, 0x00, 0x00, 0xFF};
+    std::copy(std::begin(header), std::end(header), area.begin());
+    const std::uint32_t address_field = address_bytes == 4 ? 2u : 0u;  // 0: three only, 2: four only
+    put_word(area, kBasicTable, 0xFF8000E5u | address_field << 17 | std::uint32_t{0x20} << 8);
+    put_word(area, kBasicTable + 4, static_cast<std::uint32_t>(size * 8 - 1));
+    for (std::size_t word = 2; word < 7; ++word) put_word(area, kBasicTable + 4 * word, 0);
+    put_word(area, kBasicTable + 28, 0xD810200Cu);
+    put_word(area, kBasicTable + 32, 0);
+    return area;
+}
 
 bool is_erase(std::uint8_t command) {
     return command == kSectorErase || command == kBlockErase || command == kChipErase || command == kChipEraseToo;
@@ -69,8 +98,11 @@ public:
           memory_(size_),
           page_(page_size_) {
         if (size_ % page_size_ != 0) throw std::runtime_error("\"size\" must be a multiple of \"page_size\"");
+        const bool flash = address_bytes_ >= 3;
+        has_id_ = flash || config.find("jedec_id") != nullptr;
         const auto id = static_cast<std::uint32_t>(config_uint(config, "jedec_id", default_id(size_), 0, 0xFFFFFF));
         id_ = {static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
+        if (flash && config_bool(config, "sfdp", true)) parameters_ = parameter_area(size_, address_bytes_);
         keep(memory_);
         keep(status_);
     }
@@ -87,6 +119,8 @@ public:
     std::uint8_t next_out(Picos t) override {
         settle(t);
         if (phase_ == Phase::Data && (command_ == kRead || command_ == kFastRead)) return memory_[address_];
+        if (phase_ == Phase::Data && command_ == kReadParameters)
+            return address_ < parameters_.size() ? parameters_[address_] : 0xFF;
         if (phase_ == Phase::Status) return status(t);
         if (phase_ == Phase::Id) return id_[id_index_ % id_.size()];
         return busy(t) ? 0xFF : 0x00;
@@ -199,17 +233,21 @@ private:
             phase_ = Phase::Status;
         } else if (value == kWriteStatus) {
             phase_ = Phase::StatusValue;
-        } else if (value == kReadId) {
+        } else if (value == kReadId && has_id_) {
             phase_ = Phase::Id;
+        } else if (value == kReadParameters && !parameters_.empty()) {
+            phase_ = Phase::Address;
         } else {
             phase_ = Phase::Ignore;
         }
     }
 
+    // The parameters read always takes three address bytes and a dummy byte.
     void take_address_byte(std::uint8_t value) {
-        address_ = (address_ << 8 | value) % size_;
-        if (++address_count_ < address_bytes_) return;
-        phase_ = command_ == kFastRead ? Phase::Dummy : Phase::Data;
+        const bool parameters = command_ == kReadParameters;
+        address_ = parameters ? (address_ << 8 | value) & 0xFFFFFF : (address_ << 8 | value) % size_;
+        if (++address_count_ < (parameters ? 3u : address_bytes_)) return;
+        phase_ = command_ == kFastRead || parameters ? Phase::Dummy : Phase::Data;
         page_offset_ = address_ % page_size_;
         std::fill(page_.begin(), page_.end(), Pending{});
     }
@@ -217,6 +255,10 @@ private:
     void take_data_byte(std::uint8_t value) {
         if (command_ == kRead || command_ == kFastRead) {
             address_ = (address_ + 1) % size_;
+            return;
+        }
+        if (command_ == kReadParameters) {
+            address_ = (address_ + 1) & 0xFFFFFF;
             return;
         }
         if (command_ != kPageProgram) return;
@@ -274,6 +316,8 @@ private:
     MemoryArray memory_;
     std::vector<Pending> page_;
     std::array<std::uint8_t, 3> id_{};
+    bool has_id_ = false;
+    std::vector<std::uint8_t> parameters_;  // empty: no discoverable parameters
     Phase phase_ = Phase::Ignore;
     std::uint8_t command_ = 0;
     // The status register is non-volatile on real parts, so it is kept with the contents.
