@@ -119,7 +119,8 @@ bool I2cBus::probe(unsigned device, bool read_probe) {
 DetectResult i2c_detect(const I2cTarget &target, const DetectOptions &options) {
     I2cChannel channel(target);
     I2cBus bus(channel);
-    DetectResult result{"     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n", options.last > options.first};
+    // Devices sit at a few addresses; a whole stretch answering is a bus without pull-ups or no I2C bus.
+    DetectResult result{"     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n", options.last >= options.first + 7};
     for (unsigned row = 0; row < 128; row += 16) {
         result.grid += cell("%02x: ", row);
         for (unsigned address = row; address < row + 16; ++address) {

@@ -49,7 +49,7 @@ struct DetectOptions {
 };
 struct DetectResult {
     std::string grid;
-    bool all_answered = false;  // more than one address probed, and every one acknowledged
+    bool all_answered = false;  // eight addresses or more probed, and every one acknowledged
 };
 DetectResult i2c_detect(const I2cTarget &target, const DetectOptions &options);
 
