@@ -3,6 +3,9 @@
 // channel 4.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -139,6 +142,24 @@ TEST_F(Velta, GpioSetDrivesTheHighPinsAndGetReadsThem) {
     // A fresh engine has every high pin an input, which reads 0 on the simulated board.
     EXPECT_EQ(ok({"gpio", "get", "0", "7", "4"}), "\"7\"=inactive \"4\"=inactive\n");
     EXPECT_EQ(ok({"gpio", "get", "0", "--numeric"}), "0 0 0 0 0 0 0 0\n");
+}
+
+TEST_F(Velta, GpioHoldKeepsThePinsUntilTimeOrASignal) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ok({"gpio", "set", "-y", "0", "2=1", "--hold", "0.3"}), "");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    // With SIGINT blocked before velta starts, the signal waits for the hold however early it comes.
+    sigset_t interrupt, old;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, &old);
+    box.time_limit_s = 20;
+    const pid_t child = box.start("velta", {"gpio", "set", "-y", "0", "2=1", "--hold"});
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ::kill(child, SIGINT);
+    const ToolRun held = box.finish(child);
+    EXPECT_EQ(held.status, 0) << held.err;
+    EXPECT_EQ(held.err, "");
 }
 
 // What sigrok-cli prints, or "" when it is missing.
