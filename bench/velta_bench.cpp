@@ -2,6 +2,7 @@
 // the wires: the example board's 16 MiB flash read whole at 30 MHz (share of the wire time spent
 // clocking payload, host time), flash writes (chip-select releases per programmed page, read
 // from the bytes the host sent), and a 32 KiB EEPROM written and read back.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,23 +61,14 @@ unsigned releases(unsigned position) {
     bool high = true;
     for (std::size_t i = 0; i < log.size();) {
         const std::uint8_t op = log[i];
-        const std::size_t length = (log.size() - i > 2) ? (log[i + 1] | log[i + 2] << 8) + 1u : 0;
-        const bool shift = op < VELTA_CMD_SET_LOW_PINS;
-        if (op == VELTA_CMD_SET_LOW_PINS) {
+        if (op == VELTA_CMD_SET_LOW_PINS && i + 1 < log.size()) {
             const bool now = (log[i + 1] & VELTA_PIN_CHIP_SELECT_FIRST) != 0;
             count += now && !high;
             high = now;
-            i += 3;
-        } else if (shift && (op & VELTA_SHIFT_OUT) && !(op & VELTA_SHIFT_BITS)) {
-            i += 3 + length;
-        } else if (shift && (op & VELTA_SHIFT_BITS) && !(op & VELTA_SHIFT_OUT)) {
-            i += 2;
-        } else if (shift || op == VELTA_CMD_SET_HIGH_PINS || op == VELTA_CMD_SET_DIVISOR ||
-                   op == VELTA_CMD_DRIVE_ZERO_ONLY) {
-            i += 3;
-        } else {
-            i += 1;
         }
+        const int arguments = std::max(velta_argument_length(op, 0), 0);
+        const std::uint8_t arg0 = i + 1 < log.size() ? log[i + 1] : 0, arg1 = i + 2 < log.size() ? log[i + 2] : 0;
+        i += 1 + arguments + velta_data_length(op, arg0, arg1);
     }
     return count;
 }

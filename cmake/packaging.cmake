@@ -1,10 +1,14 @@
-# Installation in three components: Runtime (the libraries and tools), Development (headers,
-# the unversioned library links, pkg-config files and the CMake package) and Simulator
-# (installed by simulator/). `cmake --install build --strip` leaves out the debug information.
+# Installation in five components, one per Debian package (cmake/debian.cmake): LibVELTA and
+# LibTQ (the versioned libraries), Runtime (the tools, their manual pages and the guides),
+# Development (headers, the unversioned library links, pkg-config files, the CMake package,
+# libVELTA(3)) and Simulator (installed by simulator/). `cmake --install build --strip` installs
+# them all and leaves out the debug information.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS VELTA TQ EXPORT VELTATargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development)
+install(TARGETS VELTA EXPORT VELTATargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT LibVELTA NAMELINK_COMPONENT Development)
+install(TARGETS TQ EXPORT VELTATargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT LibTQ NAMELINK_COMPONENT Development)
 install(FILES ${KV_PUBLIC_HEADERS} TQlib/include/tq_api.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velta COMPONENT Development)
 
@@ -30,3 +34,5 @@ install(FILES LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT
 # Removes what the last installation from this build tree put in place.
 add_custom_target(uninstall
   COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake)
+
+include(cmake/debian.cmake)

@@ -5,14 +5,18 @@ isolation: nothing (setuptools, wheel) has to be fetched or installed first."""
 import base64
 import hashlib
 import io
-import re
+import runpy
 import tarfile
 import zipfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 NAME = "velta"
-VERSION = re.search(r'__version__ = "([^"]+)"', (HERE / NAME / "__init__.py").read_text()).group(1)
+VERSION_MODULE = f"{NAME}/_version.py"
+_version = runpy.run_path(str(HERE / VERSION_MODULE))
+VERSION = _version["__version__"]
+if VERSION == _version["UNKNOWN"]:
+    raise RuntimeError("no version: build from the source tree, whose Infra/src/libVELTA.h holds it")
 SUMMARY = "SPI, I2C, GPIO and Torqa sensor access through VELTA bridges (libVELTA over ctypes)"
 TAG = "py3-none-any"
 DIST_INFO = f"{NAME}-{VERSION}.dist-info"
@@ -28,13 +32,20 @@ def _sources():
     return sorted(p.relative_to(HERE).as_posix() for p in (HERE / NAME).glob("*.py"))
 
 
+def _files():
+    """The package's modules, the version module holding the number itself."""
+    files = {name: (HERE / name).read_bytes() for name in _sources()}
+    files[VERSION_MODULE] = f'"""Version of this package."""\n\nUNKNOWN = "0+unknown"\n__version__ = "{VERSION}"\n'.encode()
+    return files
+
+
 def _record_line(name, data):
     digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
     return f"{name},sha256={digest},{len(data)}"
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    files = {name: (HERE / name).read_bytes() for name in _sources()}
+    files = _files()
     files[f"{DIST_INFO}/METADATA"] = _metadata().encode()
     files[f"{DIST_INFO}/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: velta_build\nRoot-Is-Purelib: true\n"
                                    f"Tag: {TAG}\n").encode()
@@ -53,9 +64,11 @@ def build_sdist(sdist_directory, config_settings=None):
     base = f"{NAME}-{VERSION}"
     filename = f"{base}.tar.gz"
     with tarfile.open(Path(sdist_directory) / filename, "w:gz") as archive:
-        for name in ["pyproject.toml", "README.md", "velta_build.py", *_sources()]:
-            archive.add(HERE / name, f"{base}/{name}")
-        info, data = tarfile.TarInfo(f"{base}/PKG-INFO"), _metadata().encode()
-        info.size = len(data)
-        archive.addfile(info, io.BytesIO(data))
+        files = {name: (HERE / name).read_bytes() for name in ["pyproject.toml", "README.md", "velta_build.py"]}
+        files.update(_files())
+        files["PKG-INFO"] = _metadata().encode()
+        for name, data in files.items():
+            info = tarfile.TarInfo(f"{base}/{name}")
+            info.size, info.mode = len(data), 0o644
+            archive.addfile(info, io.BytesIO(data))
     return filename

@@ -18,6 +18,10 @@ packages=(
 [ "${KV_SETUP_32BIT:-0}" = 1 ] && packages+=(g++-multilib libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386)
 # The Windows cross-builds (cmake/mingw-w64-*.cmake) and wine to run them.
 [ "${KV_SETUP_WINDOWS:-0}" = 1 ] && packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386)
+# The Debian packages and the Python wheel (make package, scripts/check-packages.sh): CPack's
+# DEB generator calls dpkg-shlibdeps and file; lintian checks the packages; python3-build
+# makes the wheel.
+[ "${KV_SETUP_PACKAGE:-0}" = 1 ] && packages+=(dpkg-dev file lintian python3-build)
 # clang and its runtime libraries for libFuzzer (fuzz/run.sh)
 [ "${KV_SETUP_FUZZ:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 

@@ -84,11 +84,17 @@ KV_STATUS readAll(KV_HANDLE handle, uint32_t count, uint8_t *buffer, uint32_t *d
 }
 
 // Sends a short engine command (at most four bytes) in one write.
-KV_STATUS writeCommand(KV_HANDLE handle, std::initializer_list<uint8_t> bytes) {
-    uint8_t buffer[4] = {};
-    std::copy(bytes.begin(), bytes.end(), buffer);
+KV_STATUS writeCommand(KV_HANDLE handle, const uint8_t *bytes, size_t count) {
     uint32_t written = 0;
-    return writeAll(handle, static_cast<uint32_t>(bytes.size()), buffer, &written, nullptr);
+    return writeAll(handle, static_cast<uint32_t>(count), bytes, &written, nullptr);
+}
+KV_STATUS writeCommand(KV_HANDLE handle, std::initializer_list<uint8_t> bytes) {
+    return writeCommand(handle, bytes.begin(), bytes.size());
+}
+// A pin command, built by the vocabulary's encoder.
+KV_STATUS writePins(KV_HANDLE handle, uint8_t command, uint8_t value, uint8_t direction) {
+    uint8_t bytes[3];
+    return writeCommand(handle, bytes, velta_encode_pins(bytes, command, value, direction));
 }
 
 uint32_t clockBase(uint32_t deviceType, uint32_t clockRate) {
@@ -345,9 +351,8 @@ KV_STATUS Mid_SetClock(KV_HANDLE handle, uint32_t deviceType, uint32_t clockRate
         KV_STATUS status = writeCommand(handle, {divideBy5});
         if (status != STATUS_SUCCESS) return status;
     }
-    uint32_t divisor = base / clockRate - 1;
-    return writeCommand(handle, {VELTA_CMD_SET_DIVISOR, static_cast<uint8_t>(divisor & 0xFF),
-                                 static_cast<uint8_t>(divisor >> 8)});
+    uint8_t bytes[3];
+    return writeCommand(handle, bytes, velta_encode_divisor(bytes, static_cast<uint16_t>(base / clockRate - 1)));
 }
 
 KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle) {
@@ -422,12 +427,54 @@ KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteC
     return readAll(handle, byteCount, buffer, bytesDone);
 }
 
+}  // extern "C"
+
+StreamPieces::StreamPieces(KV_HANDLE handle)
+    : handle_(handle),
+      commands_(new (std::nothrow) uint8_t[kCommandCapacity]),
+      answers_(new (std::nothrow) uint8_t[kAnswerCapacity]) {}
+
+uint8_t *StreamPieces::extend(size_t count) {
+    uint8_t *at = commands_.get() + length_;
+    length_ += count;
+    return at;
+}
+
+uint8_t *StreamPieces::append(const uint8_t *bytes, size_t count) {
+    uint8_t *at = extend(count);
+    std::memcpy(at, bytes, count);
+    return at;
+}
+
+KV_STATUS StreamPieces::flush() {
+    if (expected_ != 0) *extend(1) = VELTA_CMD_SEND_IMMEDIATE;
+    const auto length = static_cast<uint32_t>(length_), expected = static_cast<uint32_t>(expected_);
+    length_ = expected_ = answered_ = 0;
+    if (length == 0) return STATUS_SUCCESS;
+    uint32_t done = 0;
+    bool cutShort = false;
+    KV_STATUS status = Mid_WriteChannel(handle_, length, commands_.get(), &done, &cutShort);
+    if (cutShort) {
+        uint32_t rest = 0;
+        if (Mid_WriteChannel(handle_, length - done, commands_.get() + done, &rest, nullptr) == STATUS_SUCCESS)
+            readAll(handle_, expected, answers_.get(), &rest);  // keeps the next call's answers in step
+        return status;
+    }
+    if (status != STATUS_SUCCESS || expected == 0) return status;
+    uint32_t got = 0;
+    status = readAll(handle_, expected, answers_.get(), &got);
+    answered_ = got;
+    return status;
+}
+
+extern "C" {
+
 KV_STATUS Mid_SetGPIOLow(KV_HANDLE handle, uint8_t value, uint8_t direction) {
-    return writeCommand(handle, {VELTA_CMD_SET_LOW_PINS, value, direction});
+    return writePins(handle, VELTA_CMD_SET_LOW_PINS, value, direction);
 }
 
 KV_STATUS KV_WriteGPIO(KV_HANDLE handle, uint8_t direction, uint8_t value) {
-    return writeCommand(handle, {VELTA_CMD_SET_HIGH_PINS, value, direction});
+    return writePins(handle, VELTA_CMD_SET_HIGH_PINS, value, direction);
 }
 
 // Reads the high pin byte; the value is written only when the answer byte arrived.

@@ -107,12 +107,13 @@ KV_API KV_STATUS Mid_GetKvDeviceType(KV_HANDLE handle, uint32_t *deviceType);
  *
  * Resets and purges the channel, sets 65536-byte USB transfers, 5000 ms read and write
  * time-outs and the latency timer, switches the channel to the engine, synchronises the engine
- * (resends 0xAA until its echo 0xFA 0xAA comes back, then 0xAB), sets the clock and drains the
+ * (resends #VELTA_BOGUS_COMMAND until its echo, #VELTA_ECHO_MARKER and the byte, comes
+ * back, then #VELTA_BOGUS_COMMAND_ONCE), sets the clock and drains the
  * input. It waits 50 ms after synchronising and 20 ms after setting the clock, so it lasts
  * at least 70 ms; a silent engine makes it poll for over 4 s per phase before it gives up.
  * For #PROTOCOL_I2C it then sets the low pins to value 0x13, direction 0x13 (SCL, SDA and pin
  * 4 driven high) and, on a #KV_DEVICE_HIGH_SPEED_SINGLE bridge with options bit 1
- * (#I2C_CFG_DRIVE_ZERO_ONLY), sends 0x9E 0x03 0x00: SCL and SDA only pull low. For
+ * (#I2C_CFG_DRIVE_ZERO_ONLY), sends #VELTA_CMD_DRIVE_ZERO_ONLY with masks 0x03, 0x00: SCL and SDA only pull low. For
  * #PROTOCOL_SPI the pins are left alone (SPI_InitChannel() sets them next).
  *
  * The engine rate is the lowest the 16-bit divisor allows that is not below @p clockRate:
@@ -202,16 +203,16 @@ KV_API KV_STATUS Mid_ResetVELTA(KV_HANDLE handle);
 KV_API KV_STATUS Mid_EnableVELTAIn(KV_HANDLE handle);
 /**
  * @brief Turns the engine's loopback (data out fed back to data in) on or off: writes the one
- *        byte 0x84 or 0x85.
+ *        #VELTA_CMD_LOOPBACK_ON or #VELTA_CMD_LOOPBACK_OFF.
  * @param[in] handle An open channel in engine mode.
  * @param[in] state Non-zero: on; 0: off.
  * @return The driver's status, or #STATUS_FAILURE when the entry point is missing.
  */
 KV_API KV_STATUS Mid_SetDeviceLoopbackState(KV_HANDLE handle, uint8_t state);
 /**
- * @brief Sets the engine clock: 0x8A (divide-by-5 off, base 30 MHz) for rates above 6 MHz or
- *        0x8B (on, base 6 MHz) otherwise, neither on a #KV_DEVICE_FULL_SPEED_DUAL bridge
- *        (fixed base 30 MHz); then 0x86 with the divisor base / @p clockRate - 1, low byte
+ * @brief Sets the engine clock: #VELTA_CMD_DIVIDE_BY_5_OFF (base 30 MHz) for rates above 6 MHz or
+ *        #VELTA_CMD_DIVIDE_BY_5_ON (base 6 MHz) otherwise, neither on a #KV_DEVICE_FULL_SPEED_DUAL bridge
+ *        (fixed base 30 MHz); then #VELTA_CMD_SET_DIVISOR with the divisor base / @p clockRate - 1, low byte
  *        first.
  * @param[in] handle An open channel in engine mode.
  * @param[in] deviceType The channel's device-type code (Mid_GetKvDeviceType()).
@@ -231,8 +232,9 @@ KV_API KV_STATUS Mid_SetClock(KV_HANDLE handle, uint32_t deviceType, uint32_t cl
  */
 KV_API KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle);
 /**
- * @brief Synchronises the engine with the command stream: drains the input, resends 0xAA until
- *        the engine's echo 0xFA 0xAA arrives, then sends 0xAB once and waits for its echo.
+ * @brief Synchronises the engine with the command stream: drains the input, resends
+ *        #VELTA_BOGUS_COMMAND until the engine's echo arrives (#VELTA_ECHO_MARKER and the byte),
+ *        then sends #VELTA_BOGUS_COMMAND_ONCE once and waits for its echo.
  * @param[in] handle An open channel in engine mode.
  * @retval STATUS_SUCCESS both echoes seen.
  * @retval STATUS_FAILURE an echo did not come within 4097 polls (over 4 s), or an entry point
@@ -244,10 +246,10 @@ KV_API KV_STATUS Mid_EmptyDeviceInputBuff(KV_HANDLE handle);
 KV_API KV_STATUS Mid_SyncVELTA(KV_HANDLE handle);
 /**
  * @brief Sends a byte the engine does not know and polls (1 ms per pass, 4097 passes at most)
- *        for its echo 0xFA, @p command.
+ *        for its echo #VELTA_ECHO_MARKER, @p command.
  * @param[in] handle An open channel in engine mode.
  * @param[in] resendFlag 1: send the byte again in every pass; 0: send it once.
- * @param[in] command The byte, one the engine does not know (0xAA, 0xAB).
+ * @param[in] command The byte, one the engine does not know (#VELTA_BOGUS_COMMAND, #VELTA_BOGUS_COMMAND_ONCE).
  * @param[out] echoSeen Receives 1 when the echo was seen, else 0.
  * @retval STATUS_SUCCESS the echo was seen.
  * @retval STATUS_BAD_PARAMETER @p echoSeen is null; nothing sent.
@@ -300,7 +302,7 @@ KV_API KV_STATUS KV_Channel_Write(BusProtocol protocol, KV_HANDLE handle, uint32
 KV_API KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteCount,
                                  uint8_t *buffer, uint32_t *bytesDone);
 /**
- * @brief Sets the **low** pins: writes 0x80, @p value, @p direction.
+ * @brief Sets the **low** pins: writes #VELTA_CMD_SET_LOW_PINS, @p value, @p direction.
  *
  * **Argument order: value, then direction** (KV_WriteGPIO() takes direction first). The low
  * pins carry the SPI and I2C buses: on a channel the SPI family drives, the SPI module does
@@ -312,7 +314,7 @@ KV_API KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_
  */
 KV_API KV_STATUS Mid_SetGPIOLow(KV_HANDLE handle, uint8_t value, uint8_t direction);
 /**
- * @brief Sets the eight **high** pins, the general-purpose lines: writes 0x82, @p value,
+ * @brief Sets the eight **high** pins, the general-purpose lines: writes #VELTA_CMD_SET_HIGH_PINS, @p value,
  *        @p direction.
  *
  * **Argument order: direction, then value** (Mid_SetGPIOLow() takes value first, and the
@@ -324,7 +326,8 @@ KV_API KV_STATUS Mid_SetGPIOLow(KV_HANDLE handle, uint8_t value, uint8_t directi
  */
 KV_API KV_STATUS KV_WriteGPIO(KV_HANDLE handle, uint8_t direction, uint8_t value);
 /**
- * @brief Reads the levels of the eight high pins: writes 0x83 0x87, reads one answer byte.
+ * @brief Reads the levels of the eight high pins: writes #VELTA_CMD_READ_HIGH_PINS and #VELTA_CMD_SEND_IMMEDIATE, reads one
+ *        answer byte.
  * @param[in] handle An open, initialised channel.
  * @param[out] value Receives the levels, bit i high pin i; written only on success.
  * @retval STATUS_SUCCESS read.

@@ -10,13 +10,13 @@ from .errors import (BadHandle, BadParameter, DriverError, DriverNotFound, Failu
                      NoDevice, NoResources, Status, Unsupported, VeltaError, WriteRefused)
 from .i2c import I2cChannel
 from .spi import SpiChannel
+from ._version import __version__
 
 __all__ = [
     "BadHandle", "BadParameter", "ChannelInfo", "DriverError", "DriverNotFound", "Failure", "I2cChannel", "IOFailure",
     "LibraryNotFound", "NoDevice", "NoResources", "SpiChannel", "Status", "Unsupported", "VeltaError",
     "WriteRefused", "channels", "gpio_read", "gpio_write", "load",
 ]
-__version__ = "0.1.0"
 
 
 def load():

@@ -125,12 +125,15 @@ def _declare(library, prototypes):
         setattr(library, name, _serialised(function))
 
 
+# The libraries by their SONAME, of the C interface the prototypes below declare: the runtime
+# packages hold those, the unversioned links come with the development files only.
+ABI_MAJOR = 1
 # key: (environment variable, file name, exception, what it is), in the order they load.
 _LIBRARIES = {
     "driver": ("VELTA_DRIVER", DRIVER_NAME, DriverNotFound,
                "the bridge driver (the simulated one is <prefix>/lib/kvzubr-sim/libkvzubr.so)"),
-    "velta": ("VELTA_LIBRARY", "libVELTA.so", LibraryNotFound, "libVELTA"),
-    "tq": ("VELTA_TQLIB", "libTQ.so", LibraryNotFound, "TQlib"),
+    "velta": ("VELTA_LIBRARY", f"libVELTA.so.{ABI_MAJOR}", LibraryNotFound, "libVELTA"),
+    "tq": ("VELTA_TQLIB", f"libTQ.so.{ABI_MAJOR}", LibraryNotFound, "TQlib"),
 }
 
 

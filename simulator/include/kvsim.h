@@ -63,6 +63,12 @@ extern "C" {
  *  engine stalled; the bytes taken are reported and the rest can be written once the host has
  *  read. */
 #define KVSIM_STATUS_QUEUE_FULL 107u    /* answer queue full: the engine stalls until the host reads */
+/** @brief Simulated driver status, replaying a recording (KVZUBR_SIM_REPLAY): the call differs
+ *  from the recorded one, or comes after the recording's end (or after such a call). */
+#define KVSIM_STATUS_REPLAY_MISMATCH 108u /* replay: not the recorded call */
+/** @brief Simulated driver status, replaying a recording: the recording cannot be read, or is
+ *  cut short or corrupt; every call is refused. */
+#define KVSIM_STATUS_BAD_RECORDING 109u   /* replay: the recording is unusable */
 
 /** @brief The driver's entry points, by slot number, for faults and call counts. */
 typedef enum kvsim_entry {

@@ -57,6 +57,8 @@ const DriverStatusText kDriverStatusTexts[] = {
     {KVSIM_STATUS_UNSUPPORTED, "simulated driver: bit mode not offered by the channel"},
     {KVSIM_STATUS_INTERNAL, "simulated driver: internal fault"},
     {KVSIM_STATUS_QUEUE_FULL, "simulated driver: answer queue full, read the pending answers first"},
+    {KVSIM_STATUS_REPLAY_MISMATCH, "simulated driver: replay: not the call the recording holds here"},
+    {KVSIM_STATUS_BAD_RECORDING, "simulated driver: replay: the recording is unreadable, cut short or corrupt"},
 };
 
 }  // namespace

@@ -14,46 +14,17 @@ constexpr std::uint32_t kSlowBaseHz = 6000000;
 // Argument bytes after each opcode; -1 marks a byte that is no command.
 using ArgumentTable = std::array<std::int8_t, 256>;
 
-// The shift commands: data out, in or both, most significant bit first, with data out changing
-// on the falling edge and in sampled on the rising one, or the other way round; each in bytes
-// (a two-byte length) or in bits (a bit count, and the data byte when bits go out).
-void add_shifts(ArgumentTable &t) {
-    for (unsigned edges : {VELTA_SHIFT_OUT_FALLING, VELTA_SHIFT_IN_FALLING}) {
-        const unsigned out = VELTA_SHIFT_OUT | (edges & VELTA_SHIFT_OUT_FALLING);
-        const unsigned in = VELTA_SHIFT_IN | (edges & VELTA_SHIFT_IN_FALLING);
-        for (unsigned op : {out, in, out | in}) {
-            t[op] = 2;
-            t[op | VELTA_SHIFT_BITS] = op == in ? 1 : 2;
-        }
-    }
-}
-
-ArgumentTable full_speed_table() {
+ArgumentTable argument_table(bool full_speed) {
     ArgumentTable t;
-    t.fill(-1);
-    add_shifts(t);
-    for (unsigned op : {VELTA_CMD_SET_LOW_PINS, VELTA_CMD_SET_HIGH_PINS, VELTA_CMD_SET_DIVISOR}) t[op] = 2;
-    for (unsigned op : {VELTA_CMD_READ_LOW_PINS, VELTA_CMD_READ_HIGH_PINS, VELTA_CMD_LOOPBACK_ON,
-                        VELTA_CMD_LOOPBACK_OFF, VELTA_CMD_SEND_IMMEDIATE})
-        t[op] = 0;
+    for (unsigned op = 0; op < t.size(); ++op)
+        t[op] = static_cast<std::int8_t>(velta_argument_length(static_cast<std::uint8_t>(op), full_speed));
     return t;
 }
 
-ArgumentTable high_speed_table() {
-    ArgumentTable t = full_speed_table();
-    for (unsigned op : {VELTA_CMD_DIVIDE_BY_5_OFF, VELTA_CMD_DIVIDE_BY_5_ON, VELTA_CMD_THREE_PHASE_ON,
-                        VELTA_CMD_THREE_PHASE_OFF})
-        t[op] = 0;
-    t[VELTA_CMD_DRIVE_ZERO_ONLY] = 2;
-    t[VELTA_CMD_ADAPTIVE_CLOCKING_ON] = t[VELTA_CMD_ADAPTIVE_CLOCKING_OFF] = 0;
-    return t;
-}
+const ArgumentTable kFullSpeed = argument_table(true);
+const ArgumentTable kHighSpeed = argument_table(false);
 
-const ArgumentTable kFullSpeed = full_speed_table();
-const ArgumentTable kHighSpeed = high_speed_table();
-
-// Of the known opcodes, the shifts are those below the first pin command.
-bool is_shift(std::uint8_t op) { return op < VELTA_CMD_SET_LOW_PINS; }
+bool is_shift(std::uint8_t op) { return velta_is_shift(op) != 0; }
 bool carries_data(std::uint8_t op) { return is_shift(op) && (op & VELTA_SHIFT_OUT) && !(op & VELTA_SHIFT_BITS); }
 
 std::uint8_t with_bit(std::uint8_t value, std::uint8_t mask, bool on) {

@@ -54,6 +54,8 @@ bool Simulator::load_from_environment() {
 
 void Simulator::ensure_loaded() {
     if (loaded_) return;
+    const char *recording = std::getenv("KVZUBR_SIM_REPLAY");
+    if (recording && *recording) replay_ = std::make_unique<Replay>(recording);
     load_from_environment();
     plan_faults_from_environment(*this);
 }

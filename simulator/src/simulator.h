@@ -12,6 +12,7 @@
 
 #include "channel.h"
 #include "kvsim.h"
+#include "replay.h"
 
 namespace kvsim {
 
@@ -33,6 +34,8 @@ public:
     bool load_text(const std::string &text, const std::string &source);
     bool load_file(const std::string &path);
     bool load_from_environment();
+    // The recording named by KVZUBR_SIM_REPLAY, served in place of the bridges; null without.
+    Replay *replay() { return replay_.get(); }
 
     std::size_t channel_count() const { return channels_.size(); }
     Channel *channel(std::size_t position);
@@ -74,6 +77,7 @@ private:
     std::vector<Planned> planned_[KVSIM_ENTRY_COUNT];
     unsigned traces_opened_ = 0;
     std::string state_path_;
+    std::unique_ptr<Replay> replay_;
     bool state_usable_ = false;       // the state file was readable when the configuration loaded
     std::set<const Device *> unsaved_;  // devices whose entry had the wrong shape
 };

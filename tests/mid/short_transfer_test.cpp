@@ -34,6 +34,8 @@ uint32_t g_count;
 uint8_t g_byte;
 
 constexpr uint32_t kTransaction = I2C_OPT_START | I2C_OPT_STOP;
+const SPITransfer g_set[] = {{g_data, g_in, 8, 0, 1, 0}};
+const I2CMessage g_messages[] = {{0x50, 0, 3, g_data}};
 
 const ShortCase kCases[] = {
     {"loopback", 1, kSpi, KVSIM_Write, 1, [](KV_HANDLE h) { return Mid_SetDeviceLoopbackState(h, 0); }},
@@ -54,6 +56,8 @@ const ShortCase kCases[] = {
     {"exchange data", 8, kSpi, KVSIM_Write, 3, [](KV_HANDLE h) { return SPI_ReadWrite(h, g_in, g_data, 8, &g_count, 6); }},
     {"exchange answer", 8, kSpi, KVSIM_Read, 1, [](KV_HANDLE h) { return SPI_ReadWrite(h, g_in, g_data, 8, &g_count, 6); }},
     {"busy poll", 1, kSpi, KVSIM_Read, 1, [](KV_HANDLE h) { return SPI_IsBusy(h, &g_byte); }},
+    {"transfer set stream", 18, kSpi, KVSIM_Write, 1, [](KV_HANDLE h) { return SPI_Transfer(h, g_set, 1); }},
+    {"transfer set answers", 8, kSpi, KVSIM_Read, 1, [](KV_HANDLE h) { return SPI_Transfer(h, g_set, 1); }},
     {"start", 93, kI2c, KVSIM_Write, 1, [](KV_HANDLE h) { return I2C_Start(h); }},
     {"stop", 93, kI2c, KVSIM_Write, 1, [](KV_HANDLE h) { return I2C_Stop(h); }},
     {"address", 12, kI2c, KVSIM_Write, 1, [](KV_HANDLE h) { return I2C_WriteDeviceAddress(h, 0x50, 0, 0, &g_byte); }},
@@ -75,6 +79,8 @@ const ShortCase kCases[] = {
      [](KV_HANDLE h) { return I2C_FastRead(h, 0x50, 3, g_in, nullptr, &g_count, kTransaction | I2C_OPT_FAST_BYTES); }},
     {"fast read data", 3, kI2c, KVSIM_Read, 2,
      [](KV_HANDLE h) { return I2C_FastRead(h, 0x50, 3, g_in, nullptr, &g_count, kTransaction | I2C_OPT_FAST_BYTES); }},
+    {"message stream", 231, kI2c, KVSIM_Write, 1, [](KV_HANDLE h) { return I2C_Transfer(h, g_messages, 1, nullptr); }},
+    {"message answers", 4, kI2c, KVSIM_Read, 1, [](KV_HANDLE h) { return I2C_Transfer(h, g_messages, 1, nullptr); }},
 };
 
 class ShortTransfer : public ::testing::TestWithParam<ShortCase> {

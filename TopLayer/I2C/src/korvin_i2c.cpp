@@ -7,12 +7,14 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <unistd.h>
 
 #include "korvin_infra.h"
 #include "korvin_mid.h"
 #include "korvin_report.h"
+#include "korvin_transport.h"
 #include "i2c_fast_stream.h"
 #include "libVELTA_i2c.h"
 #include "velta_engine.h"
@@ -82,7 +84,9 @@ public:
     bool fits() const { return length_ <= capacity_; }
 
     void pins(uint8_t value, uint8_t direction, int repeat = 1) {
-        for (int i = 0; i < repeat; ++i) put3(VELTA_CMD_SET_LOW_PINS, value, direction);
+        uint8_t command[3];
+        const size_t n = velta_encode_pins(command, VELTA_CMD_SET_LOW_PINS, value, direction);
+        for (int i = 0; i < repeat; ++i) put(command, n);
     }
     void start() {
         pins(kSclHighSdaHigh, kDirDriveBoth, kStartIdleHold);
@@ -98,13 +102,12 @@ public:
     // The top `bits` bits of `data` out, changing on the falling clock edge.
     void write_bits(unsigned bits, uint8_t data) {
         pins(kSclLowSdaHigh, kDirDriveBoth);
-        put3(kBitsOutFalling, static_cast<uint8_t>(bits - 1), data);
+        shift(kBitsOutFalling, bits, data);
     }
     // SDA handed to the device, then `bits` bits sampled; the engine answers one byte.
     void read_bits(unsigned bits) {
         pins(kSclLowSdaLow, kDirReleaseSda);
-        put(kBitsInRising);
-        put(static_cast<uint8_t>(bits - 1));
+        shift(kBitsInRising, bits, 0);
     }
     // Bits out, then the device's acknowledge bit in.
     void write_bits_get_ack(unsigned bits, uint8_t data) {
@@ -114,19 +117,21 @@ public:
     // The master's acknowledge (true) or not-acknowledge bit after a read byte.
     void give_ack(bool ack) {
         pins(kSclLowSdaHigh, kDirDriveBoth);
-        put3(kBitsOutRising, 0x00, ack ? kGiveAck : kGiveNack);
+        shift(kBitsOutRising, 1, ack ? kGiveAck : kGiveNack);
     }
     void send_immediate() { put(VELTA_CMD_SEND_IMMEDIATE); }
 
 private:
+    void shift(uint8_t opcode, unsigned bits, uint8_t data) {
+        uint8_t command[3];
+        put(command, velta_encode_shift_bits(command, opcode, bits, data));
+    }
+    void put(const uint8_t *bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i) put(bytes[i]);
+    }
     void put(uint8_t byte) {
         if (length_ < capacity_) buffer_[length_] = byte;
         ++length_;
-    }
-    void put3(uint8_t a, uint8_t b, uint8_t c) {
-        put(a);
-        put(b);
-        put(c);
     }
 
     uint8_t *buffer_;
@@ -201,7 +206,8 @@ bool conflicting_fast_modes(uint32_t options) {
 }
 
 // What a fast transfer refuses before it allocates or sends anything: an address wider than
-// seven bits would reach another device, and a stream beyond one driver write would be cut.
+// seven bits would reach another device, and a stream longer than a 32-bit count stays
+// refused as it always was.
 KV_STATUS fast_refusal(uint32_t address, uint32_t size, uint32_t options, bool read) {
     if (address > kHighest7BitAddress || conflicting_fast_modes(options)) return Infra_Report(STATUS_BAD_PARAMETER);
     if (!i2c_fast::fits_one_write(i2c_fast::stream_length(size, options, read)))
@@ -241,24 +247,74 @@ std::unique_ptr<uint8_t[]> allocate(uint64_t length) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[length ? length : 1]);
 }
 
-void build_fast_stream(CommandStream &stream, const FastShape &shape, uint32_t address, const uint8_t *data,
-                       uint32_t options, bool read) {
-    if (options & I2C_OPT_START) stream.start();
-    if (!(options & I2C_OPT_SKIP_ADDRESS))
-        stream.write_bits_get_ack(8, static_cast<uint8_t>(address * 2 + (read ? 1 : 0)));
+// The part of the stream that belongs to group k: its bits in or out, with the acknowledge
+// bit in byte counting.
+void add_group(CommandStream &stream, const FastShape &shape, uint64_t k, const uint8_t *data, uint32_t options,
+               bool read) {
+    const unsigned n = group_bits(shape, k);
     const bool bytes = (options & I2C_OPT_FAST_BYTES) != 0;
-    for (uint64_t k = 0; k < shape.groups; ++k) {
-        const unsigned n = group_bits(shape, k);
-        if (read) {
-            stream.read_bits(n);
-            if (bytes) stream.give_ack(true);
-        } else if (bytes) {
-            stream.write_bits_get_ack(n, data[k]);
-        } else {
-            stream.write_bits(n, data[k]);
+    if (read) {
+        stream.read_bits(n);
+        if (bytes) stream.give_ack(true);
+    } else if (bytes) {
+        stream.write_bits_get_ack(n, data[k]);
+    } else {
+        stream.write_bits(n, data[k]);
+    }
+}
+
+uint64_t group_length(uint32_t options, bool read) {
+    if (options & I2C_OPT_FAST_BYTES) return i2c_fast::kByteBlockBytes;
+    return read ? i2c_fast::kBitsReadBlockBytes : i2c_fast::kBitsWriteBlockBytes;
+}
+
+// A piece of a fast-mode stream never passes this; a stream that fits goes out in one write.
+constexpr uint64_t kFastPieceBytes = 65536;
+
+// Builds and sends a fast-mode stream (start, address block, one block per group, stop) in
+// pieces of at most kFastPieceBytes, so memory does not grow with the size. After each piece
+// its answers are read: the address acknowledge (first piece), then one answer per group of
+// the piece into `answers` (null: discarded) when the groups answer at all. The count receives
+// `size` once the memory is there: a read's before the first write, a write's after it.
+KV_STATUS send_fast_stream(KV_HANDLE handle, const FastShape &shape, uint32_t address, const uint8_t *data,
+                           uint32_t options, bool read, uint8_t *answers, uint32_t size, uint32_t *count) {
+    const uint64_t capacity = shape.capacity < kFastPieceBytes ? shape.capacity : kFastPieceBytes;
+    const uint64_t block = group_length(options, read);
+    const bool groups_answer = read || (options & I2C_OPT_FAST_BYTES);
+    std::unique_ptr<uint8_t[]> bytes = allocate(capacity);
+    std::unique_ptr<uint8_t[]> discarded = allocate(capacity / block + 1);
+    if (!bytes || !discarded) return Infra_Report(STATUS_NO_RESOURCES);
+    if (read) *count = size;
+    bool first = true, stopped = !(options & I2C_OPT_STOP);
+    for (uint64_t k = 0; first || k < shape.groups || !stopped; first = false) {
+        CommandStream stream(bytes.get(), capacity);
+        if (first && (options & I2C_OPT_START)) stream.start();
+        if (first && !(options & I2C_OPT_SKIP_ADDRESS))
+            stream.write_bits_get_ack(8, static_cast<uint8_t>(address * 2 + (read ? 1 : 0)));
+        const uint64_t first_group = k;
+        for (; k < shape.groups && stream.length() + block <= capacity; ++k) add_group(stream, shape, k, data, options, read);
+        if (k == shape.groups && !stopped && stream.length() + kConditionLength <= capacity) {
+            stream.stop();
+            stopped = true;
+        }
+        if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
+
+        KV_STATUS status = send_whole(handle, stream);
+        if (first) *count = size;
+        if (status != STATUS_SUCCESS) return status;
+        uint32_t got = 0;
+        if (first && !(options & I2C_OPT_SKIP_ADDRESS)) {
+            uint8_t address_ack = 0;  // not examined: the caller's to judge
+            status = read_answers(handle, 1, &address_ack, &got);
+            if (status != STATUS_SUCCESS) return status;
+        }
+        if (groups_answer && (first || k > first_group)) {
+            uint8_t *to = answers ? answers + first_group : discarded.get();
+            status = read_answers(handle, static_cast<uint32_t>(k - first_group), to, &got);
+            if (status != STATUS_SUCCESS) return status;
         }
     }
-    if (options & I2C_OPT_STOP) stream.stop();
+    return STATUS_SUCCESS;
 }
 
 // ---- ordinary mode ----
@@ -286,6 +342,125 @@ KV_STATUS close_transaction(KV_HANDLE handle, uint32_t size, uint32_t counted, K
     if (counted != size) return Infra_Report(STATUS_IO_FAILURE);
     KV_STATUS stop = (options & I2C_OPT_STOP) ? I2C_Stop(handle) : STATUS_SUCCESS;
     return last != STATUS_SUCCESS ? last : stop;
+}
+
+// ---- message transfers ----
+
+// A transaction of messages as one engine stream in bounded pieces. Each address byte and each
+// data byte gets exactly one answer (an acknowledge, or the byte read), so a piece's answers
+// pair one to one with the positions recorded for it.
+class Transaction {
+public:
+    Transaction(KV_HANDLE handle, const I2CMessage *messages, uint32_t count)
+        : handle_(handle), pieces_(handle), messages_(messages), count_(count) {}
+    bool ready() const { return pieces_.ready(); }
+
+    KV_STATUS run(I2CTransferFault *fault) {
+        positions_.reserve(StreamPieces::kCommandCapacity / i2c_fast::kByteBlockBytes + 1);
+        KV_STATUS status = STATUS_SUCCESS;
+        for (uint32_t m = 0; m < count_ && status == STATUS_SUCCESS; ++m) status = add_message(m);
+        if (status == STATUS_SUCCESS) status = flush();
+        if (status == STATUS_NO_DEVICE || status == STATUS_WRITE_REFUSED) {
+            if (fault) *fault = fault_;
+            if (!stopped_) I2C_Stop(handle_);  // the failing piece was not the last
+        }
+        return status;
+    }
+
+private:
+    struct Position {
+        uint32_t message;
+        uint32_t byte;  // I2C_FAULT_ADDRESS for the address
+    };
+
+    KV_STATUS add_message(uint32_t m) {
+        const I2CMessage &message = messages_[m];
+        const bool read = (message.flags & I2C_MSG_READ) != 0;
+        KV_STATUS status = STATUS_SUCCESS;
+        if (!(message.flags & I2C_MSG_NO_START)) {
+            const uint8_t address = static_cast<uint8_t>(message.address * 2 + (read ? 1 : 0));
+            status = add([&](CommandStream &s) { s.start(); s.write_bits_get_ack(8, address); },
+                         Position{m, I2C_FAULT_ADDRESS});
+        }
+        for (uint32_t k = 0; k < message.length && status == STATUS_SUCCESS; ++k) {
+            if (read) {
+                const bool ack = k + 1 < message.length || continues_read(m);
+                status = add([&](CommandStream &s) { s.read_bits(8); s.give_ack(ack); }, Position{m, k});
+            } else {
+                status = add([&](CommandStream &s) { s.write_bits_get_ack(8, message.buffer[k]); }, Position{m, k});
+            }
+        }
+        if (status == STATUS_SUCCESS && ((message.flags & I2C_MSG_STOP) || m + 1 == count_))
+            status = add([](CommandStream &s) { s.stop(); }, nullptr);
+        return status;
+    }
+
+    bool continues_read(uint32_t m) const {
+        return m + 1 < count_ && (messages_[m + 1].flags & I2C_MSG_NO_START) && (messages_[m + 1].flags & I2C_MSG_READ);
+    }
+
+    // Appends the commands `build` makes, with the answer of `position` if there is one.
+    template <typename Build>
+    KV_STATUS add(Build build, const Position *position) {
+        uint8_t bytes[kConditionLength + kAddressBlockLength];
+        CommandStream stream(bytes, sizeof bytes);
+        build(stream);
+        const size_t answers = position ? 1 : 0;
+        if (!pieces_.fits(stream.length(), answers)) {
+            const KV_STATUS status = flush();
+            if (status != STATUS_SUCCESS) return status;
+        }
+        pieces_.append(bytes, stream.length());
+        pieces_.expect(answers);
+        if (position) positions_.push_back(*position);
+        stopped_ = !position;
+        return STATUS_SUCCESS;
+    }
+    template <typename Build>
+    KV_STATUS add(Build build, Position position) {
+        return add(build, &position);
+    }
+
+    // Sends the piece, stores the bytes read and finds the first missing acknowledge.
+    KV_STATUS flush() {
+        KV_STATUS status = pieces_.flush();
+        for (size_t i = 0; status == STATUS_SUCCESS && i < positions_.size(); ++i) {
+            const Position &at = positions_[i];
+            const I2CMessage &message = messages_[at.message];
+            const uint8_t answer = pieces_.answers()[i];
+            if ((message.flags & I2C_MSG_READ) && at.byte != I2C_FAULT_ADDRESS) {
+                message.buffer[at.byte] = answer;
+            } else if ((answer & kAckMask) && !(message.flags & I2C_MSG_IGNORE_NACK)) {
+                fault_ = I2CTransferFault{at.message, at.byte};
+                status = Infra_Report(at.byte == I2C_FAULT_ADDRESS ? STATUS_NO_DEVICE : STATUS_WRITE_REFUSED);
+            }
+        }
+        positions_.clear();
+        return status;
+    }
+
+    KV_HANDLE handle_;
+    StreamPieces pieces_;
+    const I2CMessage *messages_;
+    uint32_t count_;
+    std::vector<Position> positions_;
+    I2CTransferFault fault_{};
+    bool stopped_ = false;  // the last thing appended was a stop
+};
+
+// What a transaction refuses before it sends anything.
+KV_STATUS transaction_refusal(const I2CMessage *messages, uint32_t count) {
+    if (messages == nullptr && count != 0) return Infra_Report(STATUS_BAD_PARAMETER);
+    for (uint32_t m = 0; m < count; ++m) {
+        const I2CMessage &message = messages[m];
+        if (message.flags & I2C_MSG_TEN_BIT) return Infra_Report(STATUS_UNSUPPORTED);
+        const bool continues = (message.flags & I2C_MSG_NO_START) != 0;
+        const bool after_stop = m > 0 && (messages[m - 1].flags & I2C_MSG_STOP);
+        if (message.address > kHighest7BitAddress || (message.length && !message.buffer) ||
+            (continues && (m == 0 || after_stop)))
+            return Infra_Report(STATUS_BAD_PARAMETER);
+    }
+    return STATUS_SUCCESS;
 }
 
 }  // namespace
@@ -442,32 +617,23 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
     if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, false);
     if (status != STATUS_SUCCESS) return status;
-    const FastShape shape = fast_shape(sizeToTransfer, options, false);
-    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
-    CommandStream stream(bytes.get(), shape.capacity);
-    build_fast_stream(stream, shape, deviceAddress, buffer, options, false);
-    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
-
-    status = send_whole(handle, stream);
-    *sizeTransferred = sizeToTransfer;
-    if (status != STATUS_SUCCESS) return status;
-
     // The acknowledges' values are the caller's to examine.
-    uint32_t got = 0;
-    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
-        uint8_t address_ack = 0;
-        status = read_answers(handle, 1, &address_ack, &got);
-        if (status != STATUS_SUCCESS) return status;
+    return send_fast_stream(handle, fast_shape(sizeToTransfer, options, false), deviceAddress, buffer, options, false,
+                            ackBuffer, sizeToTransfer, sizeTransferred);
+}
+
+KV_API KV_STATUS I2C_Transfer(KV_HANDLE handle, const I2CMessage *messages, uint32_t count,
+                              I2CTransferFault *fault) {
+    if (handle == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
+    KV_STATUS status = transaction_refusal(messages, count);
+    if (status != STATUS_SUCCESS || count == 0) return status;
+    try {
+        Transaction transaction(handle, messages, count);
+        if (!transaction.ready()) return Infra_Report(STATUS_NO_RESOURCES);
+        return transaction.run(fault);
+    } catch (...) {  // the position list could not be reserved: no exception leaves the library
+        return Infra_Report(STATUS_NO_RESOURCES);
     }
-    if (options & I2C_OPT_FAST_BYTES) {
-        // One acknowledge per data byte; U is the size + 1 here, so the read fits.
-        std::unique_ptr<uint8_t[]> acks = allocate(shape.units);
-        if (!acks) return Infra_Report(STATUS_NO_RESOURCES);
-        status = read_answers(handle, sizeToTransfer, acks.get(), &got);
-        if (ackBuffer) std::memcpy(ackBuffer, acks.get(), got < sizeToTransfer ? got : sizeToTransfer);
-    }
-    return status;
 }
 
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
@@ -477,23 +643,8 @@ KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t
     if (!buffer || !sizeTransferred) return Infra_Report(STATUS_BAD_PARAMETER);
     KV_STATUS status = fast_refusal(deviceAddress, sizeToTransfer, options, true);
     if (status != STATUS_SUCCESS) return status;
-    const FastShape shape = fast_shape(sizeToTransfer, options, true);
-    std::unique_ptr<uint8_t[]> bytes = allocate(shape.capacity);
-    if (!bytes) return Infra_Report(STATUS_NO_RESOURCES);
-    CommandStream stream(bytes.get(), shape.capacity);
-    build_fast_stream(stream, shape, deviceAddress, nullptr, options, true);
-    if (!stream.fits()) return Infra_Report(STATUS_FAILURE);
-
-    *sizeTransferred = sizeToTransfer;
-    status = send_whole(handle, stream);
-    if (status != STATUS_SUCCESS) return status;
-    uint32_t got = 0;
-    if (!(options & I2C_OPT_SKIP_ADDRESS)) {
-        uint8_t address_ack = 0;
-        status = read_answers(handle, 1, &address_ack, &got);
-        if (status != STATUS_SUCCESS) return status;
-    }
-    return read_answers(handle, static_cast<uint32_t>(shape.groups), buffer, &got);
+    return send_fast_stream(handle, fast_shape(sizeToTransfer, options, true), deviceAddress, nullptr, options, true,
+                            buffer, sizeToTransfer, sizeTransferred);
 }
 
 }  // extern "C"

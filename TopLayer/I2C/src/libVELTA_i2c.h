@@ -29,6 +29,10 @@
  * sends no stop condition: SCL stays low and the device may hold the bus. End it with
  * I2C_Stop(). A transfer without #I2C_OPT_STOP keeps the bus claimed; the next one with
  * #I2C_OPT_START makes a repeated start.
+ *
+ * Threads: calls on different channels may run at the same time from different threads; the
+ * module has no shared state. Calls on **one** channel must not overlap: its command and
+ * answer bytes form a single stream, so serialising them is the caller's task.
  */
 #ifndef LIBVELTA_I2C_H
 #define LIBVELTA_I2C_H
@@ -57,7 +61,7 @@ extern "C" {
  *        are ready).
  *
  * After its usual initialisation I2C_InitChannel() turns the engine's adaptive clocking on
- * (0x96): every clock edge the engine drives then waits until low pin 7 shows the same level.
+ * (#VELTA_CMD_ADAPTIVE_CLOCKING_ON): every clock edge the engine drives then waits until low pin 7 shows the same level.
  * It needs this wiring:
  * - SCL on pin 0 **and** on pin 7;
  * - SCL only pulled low by the engine: #I2C_CFG_DRIVE_ZERO_ONLY on the high-speed
@@ -156,8 +160,8 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
 /**
  * @brief Initialises an opened channel as an I2C master: KV_InitChannel() for I2C (at least
  *        70 ms; SCL and SDA end up driven high), then, unless #I2C_CFG_NO_THREE_PHASE,
- *        three-phase clocking on (0x8C), and with #I2C_CFG_CLOCK_STRETCHING adaptive
- *        clocking on (0x96).
+ *        three-phase clocking on (#VELTA_CMD_THREE_PHASE_ON), and with
+ *        #I2C_CFG_CLOCK_STRETCHING adaptive clocking on (#VELTA_CMD_ADAPTIVE_CLOCKING_ON).
  * @param[in] handle A channel opened with I2C_OpenChannel().
  * @param[in,out] config Caller-owned record. Without #I2C_CFG_NO_THREE_PHASE its `ClockRate`
  *                is replaced by 3/2 of itself before anything is sent, and stays so on
@@ -169,7 +173,7 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
  *         #KV_DEVICE_FULL_SPEED_DUAL bridge (not reported; nothing sent, record unchanged).
  * @retval STATUS_FAILURE the engine did not synchronise.
  * @return Otherwise a status of KV_InitChannel(), of Mid_GetKvDeviceType() (with
- *         #I2C_CFG_CLOCK_STRETCHING), or of the 0x8C or 0x96 write.
+ *         #I2C_CFG_CLOCK_STRETCHING), or of the three-phase or adaptive-clocking command's write.
  */
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config);
 /**
@@ -334,6 +338,9 @@ KV_API KV_STATUS I2C_DeviceRead(KV_HANDLE handle, uint32_t deviceAddress, uint32
  *        ask) built in one buffer and sent in one channel write; then the address acknowledge
  *        and, with #I2C_OPT_FAST_BYTES, one acknowledge per data byte are read back.
  *
+ * A stream longer than 64 KiB is built and sent in pieces of at most 64 KiB, each followed
+ * by the reads of its own answers, so memory stays bounded whatever the size.
+ *
  * **No acknowledge is examined**: a missing device or a refused byte is not reported; only
  * @p ackBuffer shows the data bytes' acknowledges. Called directly it does not purge.
  * @param[in] handle An initialised channel.
@@ -365,6 +372,9 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
  * @brief Fast-mode read: the whole transaction built in one buffer and sent in one channel
  *        write; then the address acknowledge (not examined) and the data are read back.
  *
+ * A stream longer than 64 KiB is built and sent in pieces of at most 64 KiB, each followed
+ * by the reads of its own answers, so memory stays bounded whatever the size.
+ *
  * With #I2C_OPT_FAST_BYTES every byte is acknowledged, the last one included. **No
  * acknowledge is examined**: a missing device reads as whatever the released line gives (0xFF
  * with pull-ups). Fewer answer bytes than asked is #STATUS_IO_FAILURE. Called directly it does
@@ -391,6 +401,95 @@ KV_API KV_STATUS I2C_FastWrite(KV_HANDLE handle, uint32_t deviceAddress, uint32_
 KV_API KV_STATUS I2C_FastRead(KV_HANDLE handle, uint32_t deviceAddress, uint32_t sizeToTransfer,
                               uint8_t *buffer, uint8_t *unused, uint32_t *sizeTransferred,
                               uint32_t options);
+/** @} */
+
+/** @name Message transfers
+ *  A whole transaction of one or more messages in one call: one engine stream, every
+ *  acknowledge checked, fast-mode timing.
+ *  @{ */
+
+/** @brief Message flag: read @p length bytes from the device (clear: write them). */
+#define I2C_MSG_READ 0x0001u
+/** @brief Message flag: a ten-bit address. Not supported: I2C_Transfer() returns
+ *  #STATUS_UNSUPPORTED with nothing sent. */
+#define I2C_MSG_TEN_BIT 0x0010u
+/** @brief Message flag: a missing acknowledge of this message's address or data bytes is not
+ *  an error. */
+#define I2C_MSG_IGNORE_NACK 0x1000u
+/** @brief Message flag: no start condition and no address: this message's bytes continue the
+ *  previous message (a read continuing a read keeps acknowledging). Not allowed on the first
+ *  message or after one with #I2C_MSG_STOP. */
+#define I2C_MSG_NO_START 0x4000u
+/** @brief Message flag: a stop condition after this message; the next one then begins with a
+ *  start, not a repeated start. The last message always ends with a stop. */
+#define I2C_MSG_STOP 0x8000u
+
+/** @brief One message of a transaction given to I2C_Transfer(). */
+typedef struct I2CMessage_t {
+    /** **7-bit** device address, 0 to 127; the library adds the direction bit. */
+    uint16_t address;
+    /** #I2C_MSG_READ, #I2C_MSG_IGNORE_NACK, #I2C_MSG_NO_START, #I2C_MSG_STOP
+     *  (#I2C_MSG_TEN_BIT is refused); other bits are ignored. */
+    uint16_t flags;
+    /** Bytes to read or write; 0 sends only the address (a probe). */
+    uint32_t length;
+    /** @p length bytes to send, or room for @p length bytes read. Caller-owned; may be null
+     *  only when @p length is 0. */
+    uint8_t *buffer;
+} I2CMessage;
+
+/** @brief Where a transaction was not acknowledged: filled by I2C_Transfer() with
+ *  #STATUS_NO_DEVICE or #STATUS_WRITE_REFUSED. */
+typedef struct I2CTransferFault_t {
+    /** Index of the message, from 0. */
+    uint32_t message;
+    /** Index of its data byte that was refused, from 0; #I2C_FAULT_ADDRESS when the address
+     *  byte was not acknowledged. */
+    uint32_t byte;
+} I2CTransferFault;
+/** @brief I2CTransferFault::byte of a missing address acknowledge. */
+#define I2C_FAULT_ADDRESS 0xFFFFFFFFu
+
+/**
+ * @brief Runs a transaction of messages as one engine command stream: for each message a
+ *        start (a repeated start after the first, unless #I2C_MSG_NO_START), the address
+ *        byte, the data bytes; a stop after messages with #I2C_MSG_STOP and after the last.
+ *
+ * Every written byte and every address must be acknowledged (unless #I2C_MSG_IGNORE_NACK);
+ * every read byte is acknowledged except the last of each read (unless the next message
+ * continues that read with #I2C_MSG_NO_START). The signal shapes are those of I2C_Start(),
+ * I2C_Stop() and the fast-mode byte blocks, with no host pause between bytes. The stream goes
+ * to the engine in pieces of at most about 64 KiB of commands (one channel write, then one read
+ * of all its answers); the acknowledges are checked as each piece comes back.
+ *
+ * A missing acknowledge ends the transaction with a stop: the bytes of the same piece after it
+ * were still clocked (a device that did not acknowledge ignores them, and bytes read from no
+ * device read as 0xFF); no later piece is sent. Read buffers of messages from the failing one
+ * on are then undefined.
+ *
+ * Memory: a fixed amount per call (about 180 KiB), whatever the lengths.
+ * @param[in] handle An initialised channel; no other call on it may run meanwhile.
+ * @param[in] messages @p count messages, in order; read messages' buffers receive the data.
+ * @param[in] count Messages in the transaction; 0 sends nothing.
+ * @param[out] fault Null, or receives where the transaction was refused; written only with
+ *             #STATUS_NO_DEVICE and #STATUS_WRITE_REFUSED.
+ * @retval STATUS_SUCCESS every byte moved and acknowledged; the bus is released.
+ * @retval STATUS_NO_DEVICE an address was not acknowledged; @p fault tells which; stopped.
+ * @retval STATUS_WRITE_REFUSED a written byte was not acknowledged; @p fault tells which;
+ *         stopped.
+ * @retval STATUS_BAD_PARAMETER @p handle is null, @p messages is null with @p count above 0, a
+ *         buffer is null with a length above 0, an address is above 127, or #I2C_MSG_NO_START
+ *         is on the first message or after #I2C_MSG_STOP; nothing sent, not reported.
+ * @retval STATUS_UNSUPPORTED a message has #I2C_MSG_TEN_BIT; nothing sent.
+ * @retval STATUS_NO_RESOURCES no memory for the stream's pieces; nothing sent.
+ * @retval STATUS_IO_FAILURE the driver took fewer command bytes than a piece holds (the rest
+ *         is still handed over), or fewer answers came back than it asks for (the engine did
+ *         not run it, as when a device holds SCL for good). No stop is added: end the bus with
+ *         I2C_Stop().
+ * @return Otherwise the channel layer's status, with the bus left as for #STATUS_IO_FAILURE.
+ */
+KV_API KV_STATUS I2C_Transfer(KV_HANDLE handle, const I2CMessage *messages, uint32_t count,
+                              I2CTransferFault *fault);
 /** @} */
 
 #ifdef __cplusplus

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "korvin_infra.h"
 #include "korvin_mid.h"
@@ -20,6 +23,9 @@ struct ConfigListNode {
 };
 
 static ConfigListNode *ListHead = nullptr;
+// The list is the one thing SPI channels share: calls on different channels may come from
+// different threads, so every walk and change of it holds this lock.
+static std::mutex ListLock;
 
 namespace {
 
@@ -68,24 +74,16 @@ uint8_t with_bit(uint8_t byte, uint8_t mask, bool set) {
     return static_cast<uint8_t>(set ? byte | mask : byte & ~mask);
 }
 
-// Opcodes of one clocking scheme; modes 0 and 3 change data out on the falling edge and sample
-// on the rising one, modes 1 and 2 the other way round.
+// Opcodes of the channel's SPI mode.
 struct Opcodes {
     uint8_t write_bytes, write_bits, read_bytes, read_bits, exchange_bytes, exchange_bits;
 };
-constexpr Opcodes opcodes_with_edges(uint8_t edges) {
-    const auto write = static_cast<uint8_t>(VELTA_SHIFT_OUT | (edges & VELTA_SHIFT_OUT_FALLING));
-    const auto read = static_cast<uint8_t>(VELTA_SHIFT_IN | (edges & VELTA_SHIFT_IN_FALLING));
-    const auto exchange = static_cast<uint8_t>(write | read);
-    return {write, static_cast<uint8_t>(write | VELTA_SHIFT_BITS), read, static_cast<uint8_t>(read | VELTA_SHIFT_BITS),
-            exchange, static_cast<uint8_t>(exchange | VELTA_SHIFT_BITS)};
-}
-constexpr Opcodes kOutFallingInRising = opcodes_with_edges(VELTA_SHIFT_OUT_FALLING);
-constexpr Opcodes kOutRisingInFalling = opcodes_with_edges(VELTA_SHIFT_IN_FALLING);
-
-const Opcodes &opcodes_for(const ChannelConfig &config) {
-    unsigned mode = config.configOptions & SPI_CFG_MODE_BITS;
-    return (mode == 0 || mode == 3) ? kOutFallingInRising : kOutRisingInFalling;
+Opcodes opcodes_for(const ChannelConfig &config) {
+    const unsigned mode = config.configOptions & SPI_CFG_MODE_BITS;
+    const unsigned out = VELTA_SHIFT_OUT, in = VELTA_SHIFT_IN, bits = VELTA_SHIFT_BITS;
+    return {velta_spi_shift(out, mode),      velta_spi_shift(out | bits, mode),
+            velta_spi_shift(in, mode),       velta_spi_shift(in | bits, mode),
+            velta_spi_shift(out | in, mode), velta_spi_shift(out | in | bits, mode)};
 }
 
 // One engine command of at most four bytes.
@@ -95,13 +93,21 @@ struct Command {
 };
 
 Command length_command(uint8_t opcode, uint32_t length) {
-    uint32_t field = length - 1;
-    return {{opcode, static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8), 0}, 3};
+    Command command{};
+    command.count = static_cast<uint32_t>(velta_encode_shift_bytes(command.bytes, opcode, length));
+    return command;
 }
 Command bits_command(uint8_t opcode, uint8_t bits, uint8_t data) {
-    return {{opcode, static_cast<uint8_t>(bits - 1), data, 0}, 3};
+    Command command{};
+    command.count = static_cast<uint32_t>(velta_encode_shift_bits(command.bytes, opcode, bits, data));
+    return command;
 }
-Command pins_command(uint16_t state) { return {{VELTA_CMD_SET_LOW_PINS, value_of(state), direction_of(state), 0}, 3}; }
+Command pins_command(uint16_t state) {
+    Command command{};
+    command.count = static_cast<uint32_t>(
+        velta_encode_pins(command.bytes, VELTA_CMD_SET_LOW_PINS, value_of(state), direction_of(state)));
+    return command;
+}
 Command with_send_immediate(Command command) {
     command.bytes[command.count++] = VELTA_CMD_SEND_IMMEDIATE;
     return command;
@@ -138,6 +144,14 @@ KV_STATUS write_data(KV_HANDLE handle, uint8_t *data, uint32_t length, uint32_t 
 
 KV_STATUS look_up(KV_HANDLE handle, ChannelConfig **config) { return SPI_GetChannelConfig(handle, config); }
 
+// The low pins' state with chip-select asserted or released (and its pin made an output).
+uint16_t with_cs(const ChannelConfig &config, bool asserted) {
+    const uint8_t mask = cs_mask(config.configOptions);
+    const bool level_high = asserted != cs_active_low(config.configOptions);
+    return pin_state(with_bit(value_of(config.reserved), mask, level_high),
+                     static_cast<uint8_t>(direction_of(config.reserved) | mask));
+}
+
 bool bits_in_range(uint8_t bits) { return bits >= 1 && bits <= 8; }
 
 // Byte mode announces length − 1 in 16 bits: 0 would read as 65,536 and more would be cut.
@@ -166,7 +180,108 @@ KV_STATUS transfer_chunks(uint32_t length, uint32_t *transferred, ChunkTransfer 
     return STATUS_SUCCESS;
 }
 
+// ---- transfer sets ----
+
+// A set of transfers as one engine stream, in bounded pieces: chip-select changes, shifts of
+// at most the engine's limit, and the answers scattered back into the receive buffers when a
+// piece comes back. The saved pin state follows every chip-select change the stream makes.
+class TransferStream {
+public:
+    TransferStream(KV_HANDLE handle, ChannelConfig &config)
+        : pieces_(handle), config_(config), opcodes_(opcodes_for(config)) {}
+    bool ready() const { return pieces_.ready(); }
+
+    KV_STATUS chip_select(bool asserted) {
+        KV_STATUS status = make_room(3, 0);
+        if (status != STATUS_SUCCESS) return status;
+        config_.reserved = with_cs(config_, asserted);
+        pieces_.commit(velta_encode_pins(pieces_.tail(), VELTA_CMD_SET_LOW_PINS, value_of(config_.reserved),
+                                         direction_of(config_.reserved)));
+        return STATUS_SUCCESS;
+    }
+
+    KV_STATUS shift(const SPITransfer &transfer) {
+        for (uint32_t done = 0; done < transfer.length;) {
+            const uint32_t n = std::min(transfer.length - done, VELTA_MAX_SHIFT_BYTES);
+            const uint32_t answers = transfer.rxBuffer ? n : 0;
+            KV_STATUS status = make_room(3 + size_t{n}, answers);
+            if (status != STATUS_SUCCESS) return status;
+            const uint8_t opcode = transfer.rxBuffer ? opcodes_.exchange_bytes : opcodes_.write_bytes;
+            pieces_.commit(velta_encode_shift_bytes(pieces_.tail(), opcode, n));
+            if (transfer.txBuffer)
+                pieces_.append(transfer.txBuffer + done, n);
+            else
+                std::memset(pieces_.extend(n), transfer.fillByte, n);
+            if (answers) {
+                pieces_.expect(answers);
+                sinks_.push_back({transfer.rxBuffer + done, answers});
+            }
+            done += n;
+        }
+        return STATUS_SUCCESS;
+    }
+
+    // The host waits once the engine has run everything so far: a pin read answers only then.
+    KV_STATUS pause(uint32_t microseconds) {
+        KV_STATUS status = make_room(1, 1);
+        if (status != STATUS_SUCCESS) return status;
+        *pieces_.extend(1) = VELTA_CMD_READ_LOW_PINS;
+        pieces_.expect(1);
+        sinks_.push_back({nullptr, 1});
+        status = flush();
+        if (status == STATUS_SUCCESS) usleep(microseconds);
+        return status;
+    }
+
+    KV_STATUS flush() {
+        KV_STATUS status = pieces_.flush();
+        if (status == STATUS_SUCCESS) {
+            const uint8_t *answer = pieces_.answers();
+            for (const Sink &sink : sinks_) {
+                if (sink.to) std::memcpy(sink.to, answer, sink.count);
+                answer += sink.count;
+            }
+        }
+        sinks_.clear();
+        return status;
+    }
+
+private:
+    struct Sink {
+        uint8_t *to;  // null: discarded
+        uint32_t count;
+    };
+    KV_STATUS make_room(size_t bytes, size_t answers) {
+        return pieces_.fits(bytes, answers) ? STATUS_SUCCESS : flush();
+    }
+
+    StreamPieces pieces_;
+    ChannelConfig &config_;
+    const Opcodes opcodes_;
+    std::vector<Sink> sinks_;
+};
+
+KV_STATUS run_transfers(KV_HANDLE handle, ChannelConfig &config, const SPITransfer *transfers, uint32_t count) {
+    TransferStream stream(handle, config);
+    if (!stream.ready()) return Infra_Report(STATUS_NO_RESOURCES);
+    bool asserted = false;
+    KV_STATUS status = STATUS_SUCCESS;
+    for (uint32_t i = 0; i < count && status == STATUS_SUCCESS; ++i) {
+        const SPITransfer &transfer = transfers[i];
+        if (!asserted) status = stream.chip_select(true);
+        asserted = true;
+        if (status == STATUS_SUCCESS) status = stream.shift(transfer);
+        if (status == STATUS_SUCCESS && transfer.releaseCS) {
+            status = stream.chip_select(false);
+            asserted = false;
+        }
+        if (status == STATUS_SUCCESS && transfer.delayUs) status = stream.pause(transfer.delayUs);
+    }
+    return status == STATUS_SUCCESS ? stream.flush() : status;
+}
+
 void free_list() {
+    std::lock_guard<std::mutex> hold(ListLock);
     while (ListHead != nullptr) {
         ConfigListNode *node = ListHead;
         ListHead = node->next;
@@ -258,6 +373,7 @@ KV_STATUS SPI_CloseChannel(KV_HANDLE handle) {
 
 KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
     if (config == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
+    std::lock_guard<std::mutex> hold(ListLock);
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
@@ -269,6 +385,7 @@ KV_STATUS SPI_GetChannelConfig(KV_HANDLE handle, ChannelConfig **config) {
 
 KV_STATUS SPI_SaveChannelConfig(KV_HANDLE handle, ChannelConfig *config) {
     if (config == nullptr) return Infra_Report(STATUS_BAD_PARAMETER);
+    std::lock_guard<std::mutex> hold(ListLock);
     bool found = false;
     for (ConfigListNode *node = ListHead; node != nullptr; node = node->next) {
         if (node->channelHandle != handle) continue;
@@ -284,6 +401,7 @@ KV_STATUS SPI_AddChannelConfig(KV_HANDLE handle) {
     if (node == nullptr) return Infra_Report(STATUS_NO_RESOURCES);
     node->channelHandle = handle;
     node->next = nullptr;
+    std::lock_guard<std::mutex> hold(ListLock);
     ConfigListNode **tail = &ListHead;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = node;
@@ -291,6 +409,7 @@ KV_STATUS SPI_AddChannelConfig(KV_HANDLE handle) {
 }
 
 KV_STATUS SPI_DelChannelConfig(KV_HANDLE handle) {
+    std::lock_guard<std::mutex> hold(ListLock);
     for (ConfigListNode **link = &ListHead; *link != nullptr; link = &(*link)->next) {
         ConfigListNode *node = *link;
         if (node->channelHandle != handle) continue;
@@ -311,11 +430,7 @@ KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state) {
     KV_STATUS status = look_up(handle, &config);
     if (status != STATUS_SUCCESS) return status;
 
-    uint8_t mask = cs_mask(config->configOptions);
-    bool level_high = (state == 1) != cs_active_low(config->configOptions);
-    uint8_t direction = direction_of(config->reserved) | mask;
-    uint8_t value = with_bit(value_of(config->reserved), mask, level_high);
-    config->reserved = pin_state(value, direction);
+    config->reserved = with_cs(*config, state == 1);
     return send(handle, pins_command(config->reserved));
 }
 
@@ -332,7 +447,7 @@ KV_STATUS SPI_Read8bits(KV_HANDLE handle, uint8_t *data, uint8_t numBits) {
     ChannelConfig *config = nullptr;
     KV_STATUS status = look_up(handle, &config);
     if (status != STATUS_SUCCESS) return status;
-    Command command = bits_command(opcodes_for(*config).read_bits, numBits, VELTA_CMD_SEND_IMMEDIATE);
+    Command command = with_send_immediate(bits_command(opcodes_for(*config).read_bits, numBits, 0));
     status = send(handle, command);
     if (status == STATUS_SUCCESS) status = receive_one(handle, data);
     return status;
@@ -427,6 +542,18 @@ KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *outBuffer,
     }
     if (status == STATUS_SUCCESS) status = release_cs_if_asked(handle, transferOptions);
     return status;
+}
+
+KV_STATUS SPI_Transfer(KV_HANDLE handle, const SPITransfer *transfers, uint32_t count) {
+    if (handle == nullptr || (transfers == nullptr && count != 0)) return Infra_Report(STATUS_BAD_PARAMETER);
+    ChannelConfig *config = nullptr;
+    KV_STATUS status = look_up(handle, &config);
+    if (status != STATUS_SUCCESS) return status;
+    try {
+        return run_transfers(handle, *config, transfers, count);
+    } catch (...) {  // the answer list could not grow: no exception leaves the library
+        return Infra_Report(STATUS_NO_RESOURCES);
+    }
 }
 
 KV_STATUS SPI_IsBusy(KV_HANDLE handle, uint8_t *busy) {

@@ -17,8 +17,10 @@
  * and return #STATUS_BAD_PARAMETER; every other pointer parameter is checked silently
  * (#STATUS_BAD_PARAMETER). Nothing is sent in either case.
  *
- * The module keeps one configuration node per open channel in a list that all SPI channels
- * share, so calls on different SPI channels must not overlap either.
+ * Threads: calls on **different** channels may run at the same time from different threads
+ * (the module's one shared thing, the list of channel configurations, is locked). Calls on
+ * **one** channel must not overlap: its command and answer bytes form a single stream, so
+ * serialising them is the caller's task.
  */
 #ifndef LIBVELTA_SPI_H
 #define LIBVELTA_SPI_H
@@ -141,7 +143,7 @@ KV_API KV_STATUS SPI_OpenChannel(uint32_t index, KV_HANDLE *handle);
  *
  * Adjusts `Pin` in @p config and fills `reserved` (see ::ChannelConfig), runs KV_InitChannel()
  * with `ClockRate`, `LatencyTimer` and `configOptions` (at least 70 ms), drives the initial pin
- * state (0x80, value, direction), and copies the record into the channel's node. The adjusted
+ * state (#VELTA_CMD_SET_LOW_PINS, value, direction), and copies the record into the channel's node. The adjusted
  * `Pin` and `reserved` are written back even when a later step fails.
  * @param[in] handle A channel opened with SPI_OpenChannel().
  * @param[in,out] config Caller-owned record; read, adjusted, and copied. The library keeps no
@@ -159,7 +161,7 @@ KV_API KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config);
  * @brief Switches an initialised channel to another SPI mode or chip-select pin.
  *
  * Stores @p configOptions in the saved configuration, makes the new chip-select pin an output
- * and sets the clock to the new mode's idle level, then drives the low pins (0x80, value,
+ * and sets the clock to the new mode's idle level, then drives the low pins (#VELTA_CMD_SET_LOW_PINS, value,
  * direction). The previous chip-select pin keeps its direction and level. **The new pin keeps
  * the level its bit has in the current value byte** (0 unless `Pin` set it), so an active-low
  * device on it is selected until the next release (SPI_ToggleCS(handle, 0) or a transfer with
@@ -175,7 +177,7 @@ KV_API KV_STATUS SPI_InitChannel(KV_HANDLE handle, ChannelConfig *config);
  */
 KV_API KV_STATUS SPI_ChangeCS(KV_HANDLE handle, uint32_t configOptions);
 /**
- * @brief Drives the final pin state (0x80, `Pin` bits 24-31, `Pin` bits 16-23), closes the
+ * @brief Drives the final pin state (#VELTA_CMD_SET_LOW_PINS, `Pin` bits 24-31, `Pin` bits 16-23), closes the
  *        channel and frees its configuration node. The handle is invalid afterwards.
  * @param[in] handle A registered channel.
  * @retval STATUS_SUCCESS closed.
@@ -240,7 +242,7 @@ KV_API KV_STATUS SPI_DisplayList(void);
 /**
  * @brief Writes bytes or bits to the device.
  *
- * Byte mode sends the write command (0x11 in modes 0 and 3, 0x10 in modes 1 and 2, then
+ * Byte mode sends the write command (the byte shift out of the mode, see velta_spi_shift(), then
  * length - 1 in two bytes) and the data in one channel write. Bit mode sends one
  * SPI_Write8bits() per chunk of up to 8 bits (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
@@ -267,8 +269,8 @@ KV_API KV_STATUS SPI_Write(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTra
 /**
  * @brief Reads bytes or bits from the device.
  *
- * Byte mode sends the read command (0x20 in modes 0 and 3, 0x24 in modes 1 and 2, length - 1,
- * then 0x87) and reads the answer in one channel read. Bit mode reads one SPI_Read8bits() per
+ * Byte mode sends the read command (the byte shift in of the mode, length - 1,
+ * then #VELTA_CMD_SEND_IMMEDIATE) and reads the answer in one channel read. Bit mode reads one SPI_Read8bits() per
  * chunk (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
  * @param[out] buffer Receives the data: room for @p sizeToTransfer bytes, or
@@ -294,8 +296,8 @@ KV_API KV_STATUS SPI_Read(KV_HANDLE handle, uint8_t *buffer, uint32_t sizeToTran
  *        @p inBuffer.
  *
  * **The receive buffer comes first**, the send buffer second. Byte mode sends the command
- * (0x31 in modes 0 and 3, 0x34 in modes 1 and 2, length - 1) and the data in one write, then
- * reads the answer in one read. Bit mode sends 0x33 or 0x36 per chunk and reads its answer
+ * (the byte shift out and in of the mode, length - 1) and the data in one write, then
+ * reads the answer in one read. Bit mode sends the mode's bit shift out and in per chunk and reads its answer
  * byte (see #SPI_XFER_IN_BITS).
  * @param[in] handle An initialised channel.
  * @param[out] inBuffer Receives the data read; same size as @p outBuffer. Caller-owned.
@@ -319,8 +321,8 @@ KV_API KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *out
                                uint32_t sizeToTransfer, uint32_t *sizeTransferred,
                                uint32_t transferOptions);
 /**
- * @brief Clocks out the top @p numBits bits of @p data, most significant first (0x13 in modes
- *        0 and 3, 0x12 in modes 1 and 2). No chip-select handling.
+ * @brief Clocks out the top @p numBits bits of @p data, most significant first (the mode's
+ *        bit shift out). No chip-select handling.
  * @param[in] handle An initialised channel.
  * @param[in] data The bits, from bit 7 down.
  * @param[in] numBits 1 to 8.
@@ -331,7 +333,7 @@ KV_API KV_STATUS SPI_ReadWrite(KV_HANDLE handle, uint8_t *inBuffer, uint8_t *out
  */
 KV_API KV_STATUS SPI_Write8bits(KV_HANDLE handle, uint8_t data, uint8_t numBits);
 /**
- * @brief Clocks in @p numBits bits (0x22 in modes 0 and 3, 0x26 in modes 1 and 2, then 0x87)
+ * @brief Clocks in @p numBits bits (the mode's bit shift in, then #VELTA_CMD_SEND_IMMEDIATE)
  *        and reads the engine's answer byte. No chip-select handling.
  * @param[in] handle An initialised channel.
  * @param[out] data Receives the answer byte as the engine gives it (the simulated engine puts
@@ -359,7 +361,7 @@ KV_API KV_STATUS SPI_Read8bits(KV_HANDLE handle, uint8_t *data, uint8_t numBits)
  */
 KV_API KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state);
 /**
- * @brief Asserts chip-select, reads the levels of the eight low pins (0x81 0x87), and releases
+ * @brief Asserts chip-select, reads the levels of the eight low pins (#VELTA_CMD_READ_LOW_PINS, #VELTA_CMD_SEND_IMMEDIATE), and releases
  *        chip-select (with its 2 ms wait).
  *
  * **Busy means any low pin reads high**, not just data in: it tells a device that shows
@@ -374,6 +376,66 @@ KV_API KV_STATUS SPI_ToggleCS(KV_HANDLE handle, uint8_t state);
  * @return Otherwise the channel layer's status of the read; chip-select stays asserted.
  */
 KV_API KV_STATUS SPI_IsBusy(KV_HANDLE handle, uint8_t *busy);
+/** @} */
+
+/** @name Transfer sets
+ *  A whole SPI transaction in one call, the fast path for clients that own their protocol.
+ *  @{ */
+
+/**
+ * @brief One transfer of a set given to SPI_Transfer(); zero-fill it and set what you need.
+ *
+ * Bytes go out of @p txBuffer while as many come into @p rxBuffer, most significant bit first,
+ * on the clock edges of the channel's SPI mode.
+ */
+typedef struct SPITransfer_t {
+    /** The bytes to send, @p length of them; null: send @p fillByte @p length times. */
+    const uint8_t *txBuffer;
+    /** Receives @p length bytes; null: what comes in is discarded. Caller-owned. */
+    uint8_t *rxBuffer;
+    /** Bytes to move; any count (the library splits at the engine's limits). 0 moves none,
+     *  the chip-select change and the delay still happen. */
+    uint32_t length;
+    /** Microseconds the host waits after this transfer (and its chip-select release), counted
+     *  from the moment the engine has run it; 0: no wait. */
+    uint32_t delayUs;
+    /** Non-zero: chip-select is released after this transfer, and asserted again before the
+     *  next one. 0: it stays asserted, **also after the last transfer of the set** (the frame
+     *  then goes on in the next call). */
+    uint8_t releaseCS;
+    /** The byte sent when @p txBuffer is null. */
+    uint8_t fillByte;
+} SPITransfer;
+
+/**
+ * @brief Runs a set of transfers as one engine command stream: chip-select asserted at the
+ *        start, each transfer's bytes, chip-select changes between them where asked.
+ *
+ * Nothing is sent until the set is checked; then the stream goes to the engine in pieces of
+ * at most about 64 KiB of commands and 64 KiB of answers (one channel write and one channel
+ * read each), split only there and at the engine's 65,536 bytes per shift command. There is
+ * no host round trip between transfers and no pause (unlike SPI_ToggleCS(), a release here
+ * does not wait 2 ms) unless a transfer's @p delayUs asks for one. The chip-select pin,
+ * polarity and SPI mode are the channel's saved configuration, and the saved pin state
+ * (`reserved`) follows every change, so SPI_ToggleCS() and later sets continue from it.
+ *
+ * Memory: a fixed amount per call (about 130 KiB), whatever the lengths.
+ * @param[in] handle An initialised channel; no other call on it may run meanwhile.
+ * @param[in] transfers @p count transfers, in order; only read.
+ * @param[in] count Transfers in the set; 0 sends nothing.
+ * @retval STATUS_SUCCESS every byte moved; receive buffers filled.
+ * @retval STATUS_BAD_PARAMETER @p handle is null, or @p transfers is null with @p count above
+ *         0; nothing sent, not reported.
+ * @retval STATUS_FAILURE the handle is not registered; nothing sent.
+ * @retval STATUS_NO_RESOURCES no memory for the stream's pieces; nothing sent.
+ * @retval STATUS_IO_FAILURE the driver took fewer command bytes than a piece holds, or fewer
+ *         answers came back than it asks for. The rest of that piece is still handed to the
+ *         engine so it is not left inside a command; no later piece is sent, chip-select may
+ *         stay asserted and the receive buffers of that piece are not filled.
+ * @return Otherwise the channel layer's status, with the same state left as for
+ *         #STATUS_IO_FAILURE.
+ */
+KV_API KV_STATUS SPI_Transfer(KV_HANDLE handle, const SPITransfer *transfers, uint32_t count);
 /** @} */
 
 #ifdef __cplusplus

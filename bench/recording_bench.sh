@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Host time (user + system) that the recording driver adds: tqread -t1s, and a 1 MiB SPI read
+# (velta flash read --size 1048576 of the 16 MiB flash on the example board), each run plain on
+# the simulated driver and through the recording driver in front of it. Best of RUNS runs.
+set -euo pipefail
+build="$(cd "${BUILD:-build}" && pwd)"
+boards="$(cd "$(dirname "$0")/../simulator/boards" && pwd)"
+runs="${RUNS:-5}"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+unset KVZUBR_SIM_CONFIG KVZUBR_SIM_TRACE KVZUBR_SIM_REPLAY VELTA_DRIVER
+export KVZUBR_SIM_STATE=""
+cd "$scratch"
+
+# Prints the host seconds (user + system) of one run of the command.
+host_time() {
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"{usage.ru_utime + usage.ru_stime:.3f}")
+PY
+}
+
+best() {
+    local best=""
+    for _ in $(seq "$runs"); do
+        local t
+        t="$(host_time "$@")"
+        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best="$t"; fi
+    done
+    echo "$best"
+}
+
+compare() {
+    local label="$1"
+    shift
+    local plain recorded
+    plain="$(best "$@")"
+    recorded="$(best env VELTA_DRIVER="$build/lib/kvzubr-rec/libkvzubr.so" \
+        KVZUBR_RECORD_DRIVER="$build/lib/libkvzubr.so" KVZUBR_RECORD="$scratch/session.jsonl" "$@")"
+    printf '%-24s plain %6.3f s  recorded %6.3f s  (%+.1f%%, recording %s)\n' "$label" "$plain" "$recorded" \
+        "$(awk "BEGIN{print ($recorded - $plain) / $plain * 100}")" "$(du -h "$scratch/session.jsonl" | cut -f1)"
+}
+
+compare "tqread -t1s" "$build/bin/tqread" -t1s
+compare "1 MiB SPI read" env KVZUBR_SIM_CONFIG="$boards/flash16m.json" \
+    "$build/bin/velta" flash read --size 1048576 4 "$scratch/flash.bin"

@@ -1,0 +1,414 @@
+#include "call_shape.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kvrec {
+
+namespace {
+
+const char *const kEntryNames[KVSIM_ENTRY_COUNT] = {"KV_GetLibraryVersion",
+                                                    "KV_CreateDeviceInfoList",
+                                                    "KV_GetDeviceInfoList",
+                                                    "KV_Open",
+                                                    "KV_Close",
+                                                    "KV_ResetDevice",
+                                                    "KV_Purge",
+                                                    "KV_SetUSBParameters",
+                                                    "KV_SetChars",
+                                                    "KV_SetTimeouts",
+                                                    "KV_SetLatencyTimer",
+                                                    "KV_SetBitMode",
+                                                    "KV_GetQueueStatus",
+                                                    "KV_Read",
+                                                    "KV_Write",
+                                                    "KV_GetDeviceInfo"};
+
+// The serial and description buffers the program hands KV_GetDeviceInfo hold 300 bytes.
+constexpr std::size_t kTextRoom = 300;
+constexpr std::size_t kShownBytes = 32;  // longer data is cut short in messages
+
+Json handle_id(KV_HANDLE handle) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+const Json &field(const Json &object, const char *key) {
+    if (!object.is_object()) throw ShapeFault("expected an object holding \"" + std::string(key) + "\"");
+    auto it = object.find(key);
+    if (it == object.end()) throw ShapeFault("\"" + std::string(key) + "\" is missing");
+    return *it;
+}
+
+std::uint64_t number(const Json &object, const char *key, std::uint64_t limit) {
+    const Json &value = field(object, key);
+    if (!value.is_number_unsigned() || value.get<std::uint64_t>() > limit)
+        throw ShapeFault("\"" + std::string(key) + "\": expected a whole number from 0 to " +
+                         std::to_string(limit));
+    return value.get<std::uint64_t>();
+}
+
+std::uint32_t u32(const Json &object, const char *key) {
+    return static_cast<std::uint32_t>(number(object, key, UINT32_MAX));
+}
+
+std::uint8_t u8(const Json &object, const char *key) {
+    return static_cast<std::uint8_t>(number(object, key, 0xFF));
+}
+
+const std::string &text(const Json &object, const char *key) {
+    const Json &value = field(object, key);
+    if (!value.is_string()) throw ShapeFault("\"" + std::string(key) + "\": expected a string");
+    return value.get_ref<const std::string &>();
+}
+
+KV_HANDLE handle_of(const Json &args) {
+    return reinterpret_cast<KV_HANDLE>(static_cast<std::uintptr_t>(number(args, "handle", UINTPTR_MAX)));
+}
+
+// Text written into a program's buffer of `room` bytes, NUL included.
+void put_text(char *buffer, std::size_t room, const std::string &value, const char *key) {
+    if (value.size() >= room || value.find('\0') != std::string::npos)
+        throw ShapeFault("\"" + std::string(key) + "\": expected text of at most " +
+                         std::to_string(room - 1) + " characters");
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+}
+
+std::string read_text(const char *buffer, std::size_t room) {
+    return std::string(buffer, strnlen(buffer, room));
+}
+
+Json entry_json(const DeviceListEntry &e) {
+    return {{"flags", e.StateFlags},
+            {"type", e.DeviceType},
+            {"id", e.DeviceId},
+            {"location", e.Location},
+            {"serial", read_text(e.SerialText, sizeof e.SerialText)},
+            {"description", read_text(e.DescriptionText, sizeof e.DescriptionText)},
+            {"handle", handle_id(e.OpenHandle)}};
+}
+
+void restore_entry(const Json &j, DeviceListEntry *e) {
+    std::memset(e, 0, sizeof *e);
+    e->StateFlags = u32(j, "flags");
+    e->DeviceType = u32(j, "type");
+    e->DeviceId = u32(j, "id");
+    e->Location = u32(j, "location");
+    put_text(e->SerialText, sizeof e->SerialText, text(j, "serial"), "serial");
+    put_text(e->DescriptionText, sizeof e->DescriptionText, text(j, "description"), "description");
+    e->OpenHandle = handle_of(j);
+}
+
+// A call whose only output is one 32-bit count.
+Call counted(kvsim_entry entry, Json args, const char *key, std::uint32_t *out) {
+    return {entry, std::move(args),
+            [=] {
+                return out ? Json{{key, *out}} : Json::object();
+            },
+            [=](const Json &r) {
+                const std::uint32_t value = u32(r, key);
+                if (out) *out = value;
+            }};
+}
+
+// A call with no outputs.
+Call plain(kvsim_entry entry, Json args) {
+    return {entry, std::move(args), [] { return Json::object(); }, [](const Json &) {}};
+}
+
+Call on_handle(kvsim_entry entry, KV_HANDLE handle, Json more = Json::object()) {
+    more["handle"] = handle_id(handle);
+    return plain(entry, std::move(more));
+}
+
+std::string shown(const std::string &hex) {
+    if (hex.size() <= 2 * kShownBytes) return hex;
+    return hex.substr(0, 2 * kShownBytes) + "...(" + std::to_string(hex.size() / 2) + " bytes)";
+}
+
+std::string shown(const Json &value) {
+    return value.is_string() ? shown(value.get<std::string>()) : value.dump();
+}
+
+std::string byte_text(const std::string &hex, std::size_t at) {
+    return at * 2 + 2 <= hex.size() ? "0x" + hex.substr(at * 2, 2) : "nothing";
+}
+
+std::string data_difference(const std::string &expected, const std::string &got) {
+    std::size_t at = 0;
+    while (at * 2 + 2 <= std::min(expected.size(), got.size()) &&
+           expected.compare(at * 2, 2, got, at * 2, 2) == 0)
+        ++at;
+    return "data byte " + std::to_string(at) + ": expected " + byte_text(expected, at) + ", got " +
+           byte_text(got, at);
+}
+
+}  // namespace
+
+const char *entry_name(kvsim_entry entry) {
+    return entry >= 0 && entry < KVSIM_ENTRY_COUNT ? kEntryNames[entry] : "an unknown entry point";
+}
+
+bool entry_by_name(const std::string &name, kvsim_entry *entry) {
+    for (int e = 0; e < KVSIM_ENTRY_COUNT; ++e) {
+        if (name == kEntryNames[e]) {
+            *entry = static_cast<kvsim_entry>(e);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool keeps_results(kvsim_entry entry, KV_STATUS status) {
+    return status == STATUS_SUCCESS || entry == KVSIM_Read || entry == KVSIM_Write;
+}
+
+Call get_library_version(std::uint32_t *version) {
+    return counted(KVSIM_GetLibraryVersion, Json::object(), "version", version);
+}
+
+Call create_device_info_list(std::uint32_t *count) {
+    return counted(KVSIM_CreateDeviceInfoList, Json::object(), "count", count);
+}
+
+// The capacity the program offers is an argument; the entries the driver filled are results.
+Call get_device_info_list(DeviceListEntry *list, std::uint32_t *count) {
+    const std::uint32_t capacity = count ? *count : 0;
+    return {KVSIM_GetDeviceInfoList,
+            {{"capacity", capacity}},
+            [=] {
+                Json entries = Json::array();
+                const std::uint32_t filled = count ? std::min(*count, capacity) : 0;
+                for (std::uint32_t i = 0; list && i < filled; ++i) entries.push_back(entry_json(list[i]));
+                return Json{{"count", count ? *count : 0}, {"list", entries}};
+            },
+            [=](const Json &r) {
+                const Json &entries = field(r, "list");
+                if (!entries.is_array() || entries.size() > capacity || (entries.size() && !list))
+                    throw ShapeFault("\"list\": expected an array of at most " + std::to_string(capacity) +
+                                     " entries");
+                for (std::size_t i = 0; i < entries.size(); ++i) restore_entry(entries[i], &list[i]);
+                const std::uint32_t filled = u32(r, "count");
+                if (count) *count = filled;
+            }};
+}
+
+Call open(std::uint32_t position, KV_HANDLE *handle) {
+    return {KVSIM_Open,
+            {{"position", position}},
+            [=] {
+                return handle ? Json{{"handle", handle_id(*handle)}} : Json::object();
+            },
+            [=](const Json &r) {
+                const KV_HANDLE value = handle_of(r);
+                if (handle) *handle = value;
+            }};
+}
+
+Call close(KV_HANDLE handle) { return on_handle(KVSIM_Close, handle); }
+Call reset_device(KV_HANDLE handle) { return on_handle(KVSIM_ResetDevice, handle); }
+Call purge(KV_HANDLE handle, std::uint32_t mask) { return on_handle(KVSIM_Purge, handle, {{"mask", mask}}); }
+
+Call set_usb_parameters(KV_HANDLE handle, std::uint32_t in_size, std::uint32_t out_size) {
+    return on_handle(KVSIM_SetUSBParameters, handle, {{"in", in_size}, {"out", out_size}});
+}
+
+Call set_chars(KV_HANDLE handle, std::uint8_t event, std::uint8_t event_on, std::uint8_t error,
+               std::uint8_t error_on) {
+    return on_handle(KVSIM_SetChars, handle,
+                     {{"event", event}, {"event_on", event_on}, {"error", error}, {"error_on", error_on}});
+}
+
+Call set_timeouts(KV_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) {
+    return on_handle(KVSIM_SetTimeouts, handle, {{"read_ms", read_ms}, {"write_ms", write_ms}});
+}
+
+Call set_latency_timer(KV_HANDLE handle, std::uint8_t ms) {
+    return on_handle(KVSIM_SetLatencyTimer, handle, {{"ms", ms}});
+}
+
+Call set_bit_mode(KV_HANDLE handle, std::uint8_t mask, std::uint8_t mode) {
+    return on_handle(KVSIM_SetBitMode, handle, {{"mask", mask}, {"mode", mode}});
+}
+
+Call get_queue_status(KV_HANDLE handle, std::uint32_t *pending) {
+    return counted(KVSIM_GetQueueStatus, {{"handle", handle_id(handle)}}, "pending", pending);
+}
+
+Call read(KV_HANDLE handle, void *buffer, std::uint32_t count, std::uint32_t *count_read) {
+    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    return {KVSIM_Read,
+            {{"handle", handle_id(handle)}, {"count", count}},
+            [=] {
+                const std::uint32_t got = count_read ? *count_read : 0;
+                Json r = {{"count", got}};
+                r["data"] = to_hex(bytes, bytes ? std::min(got, count) : 0);  // moved in, not copied
+                return r;
+            },
+            [=](const Json &r) {
+                const std::vector<std::uint8_t> data = from_hex(text(r, "data"));
+                const std::uint32_t got = u32(r, "count");
+                if (data.size() > count || (data.size() && !bytes))
+                    throw ShapeFault("\"data\": more bytes than the " + std::to_string(count) + " asked for");
+                std::copy(data.begin(), data.end(), bytes);
+                if (count_read) *count_read = got;
+            }};
+}
+
+Call write(KV_HANDLE handle, const void *buffer, std::uint32_t count, std::uint32_t *count_written) {
+    return counted(
+        KVSIM_Write,
+        {{"handle", handle_id(handle)}, {"count", count}, {"data", to_hex(buffer, buffer ? count : 0)}},
+        "count", count_written);
+}
+
+Call get_device_info(KV_HANDLE handle, std::uint32_t *type, std::uint32_t *id, char *serial,
+                     char *description) {
+    return {KVSIM_GetDeviceInfo,
+            {{"handle", handle_id(handle)}},
+            [=] {
+                return Json{{"type", type ? *type : 0},
+                            {"id", id ? *id : 0},
+                            {"serial", serial ? read_text(serial, kTextRoom) : ""},
+                            {"description", description ? read_text(description, kTextRoom) : ""}};
+            },
+            [=](const Json &r) {
+                const std::uint32_t t = u32(r, "type"), i = u32(r, "id");
+                char scratch[kTextRoom];
+                put_text(serial ? serial : scratch, kTextRoom, text(r, "serial"), "serial");
+                put_text(description ? description : scratch, kTextRoom, text(r, "description"),
+                         "description");
+                if (type) *type = t;
+                if (id) *id = i;
+            }};
+}
+
+namespace {
+
+// Room for the outputs of a call rebuilt from its recorded arguments.
+struct Scratch {
+    std::uint32_t a = 0, b = 0;
+    KV_HANDLE handle = nullptr;
+    std::vector<std::uint8_t> bytes;
+    std::vector<DeviceListEntry> list;
+    char serial[kTextRoom] = {}, description[kTextRoom] = {};
+};
+
+// How many items the recorded results bring, so the scratch room holds them (the restore
+// checks them against the arguments).
+std::size_t recorded_size(const Json &results, const char *key, std::size_t unit) {
+    if (!results.is_object() || !results.contains(key)) return 0;
+    const Json &value = results[key];
+    return value.is_string() ? value.get_ref<const std::string &>().size() / unit : value.size();
+}
+
+Call rebuild(kvsim_entry entry, const Json &args, const Json &results, Scratch &s) {
+    switch (entry) {
+        case KVSIM_GetLibraryVersion:
+            return get_library_version(&s.a);
+        case KVSIM_CreateDeviceInfoList:
+            return create_device_info_list(&s.a);
+        case KVSIM_GetDeviceInfoList:
+            s.a = u32(args, "capacity");
+            s.list.resize(std::min<std::size_t>(s.a, recorded_size(results, "list", 1)));
+            return get_device_info_list(s.list.data(), &s.a);
+        case KVSIM_Open:
+            return open(u32(args, "position"), &s.handle);
+        case KVSIM_Close:
+            return close(handle_of(args));
+        case KVSIM_ResetDevice:
+            return reset_device(handle_of(args));
+        case KVSIM_Purge:
+            return purge(handle_of(args), u32(args, "mask"));
+        case KVSIM_SetUSBParameters:
+            return set_usb_parameters(handle_of(args), u32(args, "in"), u32(args, "out"));
+        case KVSIM_SetChars:
+            return set_chars(handle_of(args), u8(args, "event"), u8(args, "event_on"), u8(args, "error"),
+                             u8(args, "error_on"));
+        case KVSIM_SetTimeouts:
+            return set_timeouts(handle_of(args), u32(args, "read_ms"), u32(args, "write_ms"));
+        case KVSIM_SetLatencyTimer:
+            return set_latency_timer(handle_of(args), u8(args, "ms"));
+        case KVSIM_SetBitMode:
+            return set_bit_mode(handle_of(args), u8(args, "mask"), u8(args, "mode"));
+        case KVSIM_GetQueueStatus:
+            return get_queue_status(handle_of(args), &s.a);
+        case KVSIM_Read:
+            s.a = u32(args, "count");
+            s.bytes.resize(std::min<std::size_t>(s.a, recorded_size(results, "data", 2)));
+            return read(handle_of(args), s.bytes.data(), s.a, &s.b);
+        case KVSIM_Write:
+            s.bytes = from_hex(text(args, "data"));
+            if (s.bytes.size() != u32(args, "count")) throw ShapeFault("\"data\": expected \"count\" bytes");
+            return write(handle_of(args), s.bytes.data(), u32(args, "count"), &s.a);
+        case KVSIM_GetDeviceInfo:
+            return get_device_info(handle_of(args), &s.a, &s.b, s.serial, s.description);
+        default:
+            throw ShapeFault("unknown entry point");
+    }
+}
+
+}  // namespace
+
+void check_call(kvsim_entry entry, const Json &args, const Json &results) {
+    Scratch scratch;
+    const Call call = rebuild(entry, args, results, scratch);
+    if (call.args != args)
+        throw ShapeFault(std::string("\"args\": expected those of ") + entry_name(entry) + ", " +
+                         describe(entry, call.args));
+    if (!results.is_null()) call.restore(results);
+}
+
+std::string describe(kvsim_entry entry, const Json &args) {
+    std::string out = std::string(entry_name(entry)) + "(";
+    for (auto it = args.begin(); args.is_object() && it != args.end(); ++it)
+        out += (it == args.begin() ? "" : ", ") + it.key() + "=" + shown(it.value());
+    return out + ")";
+}
+
+std::string describe_difference(kvsim_entry expected_entry, const Json &expected_args, kvsim_entry entry,
+                                const Json &args) {
+    if (expected_entry != entry || !expected_args.is_object())
+        return "expected " + describe(expected_entry, expected_args) + ", got " + describe(entry, args);
+    std::string out = entry_name(entry);
+    for (auto it = expected_args.begin(); it != expected_args.end(); ++it) {
+        const Json got = args.value(it.key(), Json());
+        if (got == it.value()) continue;
+        if (it.key() == "data" && got.is_string() && it.value().is_string())
+            return out + " " + data_difference(it.value().get<std::string>(), got.get<std::string>());
+        return out + " " + it.key() + ": expected " + shown(it.value()) + ", got " + shown(got);
+    }
+    return "expected " + describe(expected_entry, expected_args) + ", got " + describe(entry, args);
+}
+
+std::string to_hex(const void *bytes, std::size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    const auto *in = static_cast<const std::uint8_t *>(bytes);
+    std::string out(count * 2, '0');
+    for (std::size_t i = 0; i < count; ++i) {
+        out[2 * i] = digits[in[i] >> 4];
+        out[2 * i + 1] = digits[in[i] & 0xF];
+    }
+    return out;
+}
+
+namespace {
+int digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+std::vector<std::uint8_t> from_hex(const std::string &text) {
+    if (text.size() % 2) throw ShapeFault("hex data of odd length");
+    std::vector<std::uint8_t> out(text.size() / 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const int high = digit(text[2 * i]), low = digit(text[2 * i + 1]);
+        if (high < 0 || low < 0) throw ShapeFault("a character that is not a hex digit in data");
+        out[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return out;
+}
+
+}  // namespace kvrec

@@ -1,0 +1,116 @@
+#include "recording_file.h"
+
+namespace kvrec {
+
+namespace {
+
+constexpr int kMaxDepth = 6;  // a call line nests no deeper than its device list entries
+
+Json parse_line(const std::string &text) {
+    // Deeper nesting is refused as it is read, so no hostile line makes the parser recurse far.
+    return Json::parse(text, [](int depth, Json::parse_event_t, Json &) {
+        if (depth > kMaxDepth) throw ShapeFault("nested too deeply");
+        return true;
+    });
+}
+
+std::uint64_t whole_number(const Json &line, const char *key) {
+    const auto it = line.find(key);
+    if (it == line.end() || !it->is_number_unsigned())
+        throw ShapeFault("\"" + std::string(key) + "\": expected a whole number");
+    return it->get<std::uint64_t>();
+}
+
+void check_header(const Json &line) {
+    if (line.value("format", "") != kFormatName)
+        throw ShapeFault("not a recording: no \"format\": \"" + std::string(kFormatName) + "\"");
+    const std::uint64_t version = whole_number(line, "version");
+    if (version != kFormatVersion)
+        throw ShapeFault("format version " + std::to_string(version) + " is not read here (version " +
+                         std::to_string(kFormatVersion) + " is)");
+}
+
+RecordedCall parse_call(const Json &line, unsigned expected_number) {
+    if (whole_number(line, "n") != expected_number)
+        throw ShapeFault("\"n\": expected call number " + std::to_string(expected_number));
+    whole_number(line, "t_us");
+    RecordedCall call;
+    const auto name = line.find("call");
+    if (name == line.end() || !name->is_string() || !entry_by_name(name->get<std::string>(), &call.entry))
+        throw ShapeFault("\"call\": expected the name of a driver entry point");
+    const std::uint64_t status = whole_number(line, "status");
+    if (status > UINT32_MAX) throw ShapeFault("\"status\": more than 32 bits");
+    call.status = static_cast<KV_STATUS>(status);
+    call.args = line.value("args", Json());
+    call.results = line.value("result", Json());
+    check_call(call.entry, call.args, call.results);
+    return call;
+}
+
+// Driver text is not always UTF-8; odd bytes are replaced rather than failing the record. Byte
+// data is hex, which needs no escaping: it is put in as it is, after the other fields, since
+// checking a megabyte of it for characters to escape costs more than all the rest of the record.
+std::string dump(Json value) {
+    const auto it = value.find("data");
+    if (it == value.end() || !it->is_string())
+        return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    const std::string data = std::move(it->get_ref<std::string &>());
+    value.erase(it);
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    text.pop_back();  // the closing brace
+    return text.append(text.size() > 1 ? "," : "").append("\"data\":\"").append(data).append("\"}");
+}
+
+}  // namespace
+
+// Lines are put together by hand so their fields keep a reading order: number, time, call.
+std::string header_line(const std::string &driver) {
+    return "{\"format\":\"" + std::string(kFormatName) + "\",\"version\":" + std::to_string(kFormatVersion) +
+           ",\"driver\":" + dump(driver) + "}\n";
+}
+
+std::string call_line(unsigned number, std::uint64_t micros, const Call &call, KV_STATUS status) {
+    std::string line = "{\"n\":" + std::to_string(number) + ",\"t_us\":" + std::to_string(micros) +
+                       ",\"call\":\"" + entry_name(call.entry) + "\",\"args\":" + dump(call.args) +
+                       ",\"status\":" + std::to_string(status);
+    if (keeps_results(call.entry, status)) line.append(",\"result\":").append(dump(call.results()));
+    line.append("}\n");
+    return line;
+}
+
+std::string closing_line(unsigned calls) { return Json{{"end", true}, {"calls", calls}}.dump() + "\n"; }
+
+std::vector<RecordedCall> read_recording(std::istream &in) {
+    std::vector<RecordedCall> calls;
+    std::string text;
+    unsigned number = 0;
+    bool closed = false;
+    while (std::getline(in, text)) {
+        ++number;
+        try {
+            if (in.eof()) throw ShapeFault("the line stops before its end: the recording was cut short");
+            if (closed) throw ShapeFault("more text after the closing line");
+            const Json line = parse_line(text);
+            if (!line.is_object()) throw ShapeFault("expected a JSON object");
+            if (number == 1) {
+                check_header(line);
+            } else if (line.contains("end")) {
+                if (whole_number(line, "calls") != calls.size())
+                    throw ShapeFault("the closing line counts " + line["calls"].dump() +
+                                     " calls, the file holds " + std::to_string(calls.size()));
+                closed = true;
+            } else {
+                calls.push_back(parse_call(line, static_cast<unsigned>(calls.size() + 1)));
+                calls.back().line = number;
+            }
+        } catch (const std::exception &e) {
+            throw RecordingFault(number, e.what());
+        }
+    }
+    if (number == 0) throw RecordingFault(1, "empty file: not a recording");
+    if (!closed)
+        throw RecordingFault(number + 1, "the recording stops without its closing line: it was cut short");
+    return calls;
+}
+
+}  // namespace kvrec
