@@ -27,6 +27,7 @@ std::unique_ptr<CommandFamily> add_spi(CLI::App &app, Action &action);
 std::unique_ptr<CommandFamily> add_eeprom(CLI::App &app, Action &action);
 std::unique_ptr<CommandFamily> add_flash(CLI::App &app, Action &action);
 std::unique_ptr<CommandFamily> add_gpio(CLI::App &app, Action &action);
+std::unique_ptr<CommandFamily> add_decode(CLI::App &app, Action &action);
 
 constexpr std::uint32_t kMaxClock = 30000000;
 

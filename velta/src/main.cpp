@@ -15,7 +15,7 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     Action action;
     std::vector<std::unique_ptr<CommandFamily>> families;
-    for (FamilyMaker add : {add_list, add_i2c, add_spi, add_eeprom, add_flash, add_gpio}) families.push_back(add(app, action));
+    for (FamilyMaker add : {add_list, add_i2c, add_spi, add_eeprom, add_flash, add_gpio, add_decode}) families.push_back(add(app, action));
 
     try {
         app.parse(argc, argv);
