@@ -36,12 +36,3 @@ class Sink:
         """What was received, as bytes (the one copy made)."""
         return self._buffer.raw
 
-
-def chunks(length, limit):
-    """(offset, size, first, last) pieces of at most ``limit`` bytes; one empty piece for 0."""
-    if length == 0:
-        yield 0, 0, True, True
-        return
-    for offset in range(0, length, limit):
-        size = min(limit, length - offset)
-        yield offset, size, offset == 0, offset + size == length
