@@ -25,6 +25,13 @@ def _options(mode, cs, active_low, operation):
     return mode | (cs - 3) << 2 | (CS_ACTIVE_LOW if active_low else 0)
 
 
+def _source(data):
+    """``data`` handed over by address, refused when the library cannot take its length."""
+    source = Source(data)
+    fits(source.length, ctypes.c_uint32, "byte count", "SPI_Transfer")
+    return source
+
+
 def _bit_count(bits, operation):
     return fits(bits, ctypes.c_uint32, "bit count", operation, low=1)
 
@@ -57,7 +64,6 @@ class SpiChannel(Channel):
         """One transfer set of ``length`` bytes out of address ``tx`` (None: zeros) into ``rx``
         (None: discarded). Chip-select is asserted first (no change when a frame is open)
         and, with ``release``, released after."""
-        length = fits(length, ctypes.c_uint32, "byte count", "SPI_Transfer")
         transfer = _lib.SPITransfer(tx, rx, length, delay_us, 1 if release else 0, 0)
         self._check(_lib.velta().SPI_Transfer(self.handle, ctypes.byref(transfer), 1), "SPI_Transfer")
 
@@ -74,7 +80,7 @@ class SpiChannel(Channel):
             except (TypeError, ValueError):
                 _refuse("SpiChannel.xfer", "data holds a value that is not a byte, 0 to 255")
         delay_us = fits(delay_us, ctypes.c_uint32, "delay", "SpiChannel.xfer")
-        source = Source(data)
+        source = _source(data)
         sink = Sink(source.length)
         self._frame(source.address, sink.address, source.length, not keep_cs, delay_us)
         return list(sink.bytes()) if as_list else sink.bytes()
@@ -83,7 +89,7 @@ class SpiChannel(Channel):
         """Sends the bytes of any bytes-like ``data`` in one frame. ``end=False`` leaves
         chip-select asserted, so the next call continues the frame; ``start`` is kept for older
         scripts: chip-select is asserted for every transfer (no change when it already is)."""
-        source = Source(data)
+        source = _source(data)
         self._frame(source.address, None, source.length, end)
 
     def read(self, n, start=True, end=True):
