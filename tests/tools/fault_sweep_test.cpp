@@ -304,7 +304,7 @@ const VeltaRun kVeltaRuns[] = {
     {"I2cGetWord", {"i2c", "get", "1", "0x48", "0", "w"}, {}},
     {"I2cSet", {"i2c", "set", "-y", "1", "0x48", "1", "0x55"}, {{kTemp, 2, 4}}},
     {"I2cDump", {"i2c", "dump", "1", "0x51", "-r", "0x00-0x07"}, {}},
-    {"I2cTransfer", {"i2c", "transfer", "1", "w1@0x51", "0", "r4"}, {}},
+    {"I2cTransfer", {"i2c", "transfer", "-y", "1", "w1@0x51", "0", "r4"}, {}},
     {"SpiTransfer", {"spi", "transfer", "0", "--hex", "9f000000"}, {}},
     {"EepromWrite", {"eeprom", "write", "-y", "1", "0x50", "--size", "4096", "image.bin"}, {{kEeprom, 0, 300}}},
     {"FlashWrite", {"flash", "write", "-y", "0", "--page", "1024", "image.bin"}, {{kFlash, 0, 300}}},

@@ -60,7 +60,7 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 
 [[noreturn]] void exec_child(const std::string &dir, const std::string &binary, std::vector<char *> &argv,
                              std::vector<char *> &envp, std::size_t address_space, const std::string &out_file,
-                             unsigned seconds) {
+                             const std::string &in_file, unsigned seconds) {
     if (seconds != 0) ::alarm(seconds);  // a pending alarm outlives exec
     if (address_space != 0) {
         const rlimit limit{address_space, address_space};
@@ -68,7 +68,10 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
     }
     const int out = ::open((out_file.empty() ? dir + "/.stdout" : out_file).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open((dir + "/.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(127);
+    const int in = ::open((in_file.empty() ? "/dev/null" : dir + "/" + in_file).c_str(), O_RDONLY);
+    if (out < 0 || err < 0 || in < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+        ::dup2(in, 0) < 0)
+        _exit(127);
     ::execve(binary.c_str(), argv.data(), envp.data());
     _exit(127);
 }
@@ -173,7 +176,7 @@ pid_t ToolSandbox::start(const std::string &tool, const std::vector<std::string>
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
-    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file, time_limit_s);
+    if (child == 0) exec_child(dir_, binary, argv, envp, address_space_limit, stdout_file, stdin_file, time_limit_s);
     return child;
 }
 

@@ -42,6 +42,8 @@ public:
     std::vector<std::string> environment;
     // Where the tools' standard output goes instead of ToolRun::out (such as /dev/full).
     std::string stdout_file;
+    // A file in the sandbox the tools read as standard input ("": an empty one).
+    std::string stdin_file;
     // Address space granted to the tools run from now on (0: no limit).
     std::size_t address_space_limit = 0;
     // Seconds a tool may run before it is killed (0: no limit); a hang then shows as status -1.

@@ -43,10 +43,10 @@ TEST_F(VeltaI2c, DetectShowsTheAcknowledgingAddressesInTheGrid) {
 TEST_F(VeltaI2c, GetAndSetReadAndWriteRegistersAsSmbusDoes) {
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x50"}), "0xff\n");
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x48", "0"}), "0x00\n");
-    EXPECT_EQ(ok({"i2c", "set", kChannel, "0x48", "1", "0xa5"}), "");
+    EXPECT_EQ(ok({"i2c", "set", "-y", kChannel, "0x48", "1", "0xa5"}), "");
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x48", "1"}), "0xa5\n");
     // Words travel low byte first; the device keeps its registers high byte first.
-    EXPECT_EQ(ok({"i2c", "set", kChannel, "0x48", "2", "0x1234", "w"}), "");
+    EXPECT_EQ(ok({"i2c", "set", "-y", kChannel, "0x48", "2", "0x1234", "w"}), "");
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x48", "2", "w"}), "0x1234\n");
     EXPECT_EQ(ok({"i2c", "get", kChannel, "0x48", "2", "b"}), "0x34\n");
     // Register 0 refuses writes: its data byte is not acknowledged.
@@ -57,7 +57,7 @@ TEST_F(VeltaI2c, GetAndSetReadAndWriteRegistersAsSmbusDoes) {
 }
 
 TEST_F(VeltaI2c, DumpShowsReadableRegistersAndXxForTheOthers) {
-    EXPECT_EQ(ok({"i2c", "set", kChannel, "0x48", "3", "0x4142", "w"}), "");
+    EXPECT_EQ(ok({"i2c", "set", "-y", kChannel, "0x48", "3", "0x4142", "w"}), "");
     EXPECT_EQ(ok({"i2c", "dump", kChannel, "0x48", "-r", "0-0x13"}),
               "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n"
               "00: 00 00 00 42 XX XX XX XX XX XX XX XX XX XX XX XX    ...BXXXXXXXXXXXX\n"
@@ -66,7 +66,7 @@ TEST_F(VeltaI2c, DumpShowsReadableRegistersAndXxForTheOthers) {
               "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n"
               "00: " + spaces(10) + "0000 4142 XXXX XXXX XXXX XXXX \n" +
               "08: XXXX XXXX " + spaces(30) + "\n");
-    ok({"i2c", "transfer", kChannel, "w5@0x50", "0x00", "0x20", "0x41", "0x7f", "0x0a"});
+    ok({"i2c", "transfer", "-y", kChannel, "w5@0x50", "0x00", "0x20", "0x41", "0x7f", "0x0a"});
     EXPECT_EQ(ok({"i2c", "dump", kChannel, "0x50", "-r", "0x1e-0x23"}),
               "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n"
               "10: " + spaces(42) + "ff ff " + spaces(3 + 14) + "..\n" +
@@ -75,11 +75,11 @@ TEST_F(VeltaI2c, DumpShowsReadableRegistersAndXxForTheOthers) {
 
 TEST_F(VeltaI2c, TransferJoinsMessagesAndPrintsWhatWasRead) {
     // A write lands when its stop comes, so each write here ends a transfer.
-    EXPECT_EQ(ok({"i2c", "transfer", kChannel, "w6@0x50", "0x01", "0x00", "0x10+"}), "");
-    EXPECT_EQ(ok({"i2c", "transfer", kChannel, "w2@0x50", "0x01", "0x01", "r3", "w1@0x48", "0", "r2@0x48"}),
+    EXPECT_EQ(ok({"i2c", "transfer", "-y", kChannel, "w6@0x50", "0x01", "0x00", "0x10+"}), "");
+    EXPECT_EQ(ok({"i2c", "transfer", "-y", kChannel, "w2@0x50", "0x01", "0x01", "r3", "w1@0x48", "0", "r2@0x48"}),
               "0x11 0x12 0x13\n0x00 0x00\n");
-    EXPECT_EQ(ok({"i2c", "transfer", kChannel, "w4@0x50", "0x01", "0x00", "0xee="}), "");
-    EXPECT_EQ(ok({"i2c", "transfer", kChannel, "w2@0x50", "0x01", "0x00", "r4"}), "0xee 0xee 0x12 0x13\n");
+    EXPECT_EQ(ok({"i2c", "transfer", "-y", kChannel, "w4@0x50", "0x01", "0x00", "0xee="}), "");
+    EXPECT_EQ(ok({"i2c", "transfer", "-y", kChannel, "w2@0x50", "0x01", "0x00", "r4"}), "0xee 0xee 0x12 0x13\n");
 }
 
 TEST_F(VeltaI2c, EepromRoundTripOfARandomFile) {
@@ -87,7 +87,7 @@ TEST_F(VeltaI2c, EepromRoundTripOfARandomFile) {
     unsigned seed = 12345;
     for (int i = 0; i < 3000; ++i) data += static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
     box.write_file("data.bin", data);
-    EXPECT_EQ(ok({"eeprom", "write", kChannel, "0x50", "--size", "32768", "data.bin"}), "");
+    EXPECT_EQ(ok({"eeprom", "write", "-y", kChannel, "0x50", "--size", "32768", "data.bin"}), "");
     EXPECT_EQ(ok({"eeprom", "verify", kChannel, "0x50", "--size", "32768", "data.bin"}), "");
     EXPECT_EQ(ok({"eeprom", "read", kChannel, "0x50", "--size", "32768", "back.bin"}), "");
     const std::string back = box.read_file("back.bin");
@@ -109,7 +109,7 @@ TEST_F(VeltaI2c, EepromRoundTripOfARandomFile) {
 
 TEST_F(VeltaI2c, ProgressShowsOnlyWhenAskedForOffTerminal) {
     box.write_file("small.bin", std::string(200, 'x'));
-    EXPECT_EQ(velta({"eeprom", "write", kChannel, "0x50", "--size", "32768", "small.bin"}).err, "");
+    EXPECT_EQ(velta({"eeprom", "write", "-y", kChannel, "0x50", "--size", "32768", "small.bin"}).err, "");
     const ToolRun run = velta({"eeprom", "verify", kChannel, "0x50", "--size", "32768", "--progress", "small.bin"});
     EXPECT_NE(run.err.find("100% 200 B/200 B"), std::string::npos) << run.err;
     EXPECT_EQ(run.status, 0);

@@ -3,6 +3,9 @@
 // channel 4.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -56,9 +59,9 @@ TEST_F(Velta, FlashRoundTripKeepsWhatLiesBeyondTheFileInItsSector) {
     box.write_file("first.bin", first);
     box.write_file("second.bin", second);
     EXPECT_EQ(ok(memory({"erase", "-y"})), "");
-    EXPECT_EQ(ok(memory({"write", "first.bin"})), "");
+    EXPECT_EQ(ok(memory({"write", "-y", "first.bin"})), "");
     EXPECT_EQ(ok(memory({"verify", "first.bin"})), "");
-    EXPECT_EQ(ok(memory({"write", "second.bin"})), "");
+    EXPECT_EQ(ok(memory({"write", "-y", "second.bin"})), "");
     EXPECT_EQ(ok(memory({"read", "back.bin"})), "");
     EXPECT_EQ(box.read_file("back.bin"), second + first.substr(5000) + std::string(65536 - 10000, '\xff'));
 
@@ -73,12 +76,12 @@ TEST_F(Velta, NorFlashIsErasedWhereProgrammingCannotSetBits) {
     box.write_file("first.bin", first);
     box.write_file("expected.bin", second + first.substr(5000));
     box.write_file("second.bin", second);
-    EXPECT_EQ(ok({"flash", "write", "4", "first.bin"}), "");
-    EXPECT_EQ(ok({"flash", "write", "4", "second.bin"}), "");
+    EXPECT_EQ(ok({"flash", "write", "-y", "4", "first.bin"}), "");
+    EXPECT_EQ(ok({"flash", "write", "-y", "4", "second.bin"}), "");
     EXPECT_EQ(ok({"flash", "verify", "4", "expected.bin"}), "");
     // Without the erase the programmed bits only clear, and the read-back says so.
     box.write_file("ones.bin", std::string(100, '\xff'));
-    const ToolRun kept = velta({"flash", "write", "4", "--no-erase", "ones.bin"});
+    const ToolRun kept = velta({"flash", "write", "-y", "4", "--no-erase", "ones.bin"});
     EXPECT_EQ(kept.err.rfind("velta: verify failed at 0x0000", 0), 0u) << kept.err;
     EXPECT_EQ(kept.status, 1);
 }
@@ -87,11 +90,11 @@ TEST_F(Velta, ProtectedFlashIsReportedAndKeepsItsContents) {
     const std::string data = random_bytes(3000, 5);
     box.write_file("data.bin", data);
     box.write_file("other.bin", random_bytes(3000, 6));
-    EXPECT_EQ(ok(memory({"write", "data.bin"})), "");
+    EXPECT_EQ(ok(memory({"write", "-y", "data.bin"})), "");
     // Block protect 3 guards the upper sixteenth; velta refuses to write while any is set.
     EXPECT_EQ(ok({"spi", "transfer", "1", "--hex", "06", "--hex", "01 0c"}), "00\n00 00\n");
     for (const char *action : {"write", "erase"}) {
-        const ToolRun refused = velta(memory(action == std::string("write") ? std::vector<std::string>{"write", "other.bin"}
+        const ToolRun refused = velta(memory(action == std::string("write") ? std::vector<std::string>{"write", "-y", "other.bin"}
                                                                             : std::vector<std::string>{"erase", "-y"}));
         EXPECT_EQ(refused.err,
                   "velta: the flash is write-protected: status register 0x0c has block-protect bits set "
@@ -107,7 +110,7 @@ TEST_F(Velta, ProtectedFlashIsReportedAndKeepsItsContents) {
 
 TEST_F(Velta, SpiTransferIsOneFullDuplexFrame) {
     box.write_file("data.bin", "hello");
-    EXPECT_EQ(ok(memory({"write", "data.bin"})), "");
+    EXPECT_EQ(ok(memory({"write", "-y", "data.bin"})), "");
     box.write_file("command.bin", std::string("\x0b\x00\x00\x00\x00\x00\x00\x00\x00", 9));
     EXPECT_EQ(ok({"spi", "transfer", "1", "--in", "command.bin", "--out", "answer.bin"}), "");
     EXPECT_EQ(box.read_file("answer.bin"), std::string(4, '\0') + "hello");
@@ -132,12 +135,31 @@ std::map<std::string, char> high_pins(const std::string &vcd) {
 }
 
 TEST_F(Velta, GpioSetDrivesTheHighPinsAndGetReadsThem) {
-    EXPECT_EQ(ok({"gpio", "0", "set", "0xf0", "0x30"}, true), "");
+    EXPECT_EQ(ok({"gpio", "set", "-y", "0", "4=1", "5=active", "6=0", "7=inactive"}, true), "");
     const std::map<std::string, char> expected{{"hpin0", 'z'}, {"hpin1", 'z'}, {"hpin2", 'z'}, {"hpin3", 'z'},
                                                {"hpin4", '1'}, {"hpin5", '1'}, {"hpin6", '0'}, {"hpin7", '0'}};
     EXPECT_EQ(high_pins(box.read_file(".wire.vcd")), expected);
     // A fresh engine has every high pin an input, which reads 0 on the simulated board.
-    EXPECT_EQ(ok({"gpio", "0", "get"}), "0x00\n");
+    EXPECT_EQ(ok({"gpio", "get", "0", "7", "4"}), "\"7\"=inactive \"4\"=inactive\n");
+    EXPECT_EQ(ok({"gpio", "get", "0", "--numeric"}), "0 0 0 0 0 0 0 0\n");
+}
+
+TEST_F(Velta, GpioHoldKeepsThePinsUntilTimeOrASignal) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ok({"gpio", "set", "-y", "0", "2=1", "--hold", "0.3"}), "");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    // With SIGINT blocked before velta starts, the signal waits for the hold however early it comes.
+    sigset_t interrupt, old;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, &old);
+    box.time_limit_s = 20;
+    const pid_t child = box.start("velta", {"gpio", "set", "-y", "0", "2=1", "--hold"});
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ::kill(child, SIGINT);
+    const ToolRun held = box.finish(child);
+    EXPECT_EQ(held.status, 0) << held.err;
+    EXPECT_EQ(held.err, "");
 }
 
 // What sigrok-cli prints, or "" when it is missing.
@@ -163,7 +185,7 @@ TEST_F(Velta, TracedFlashWriteDecodesToTheFilesBytes) {
     box.environment.push_back("KVZUBR_SIM_CONFIG=" + kBoard16M);
     const std::string data = random_bytes(300, 7);
     box.write_file("data.bin", data);
-    EXPECT_EQ(ok({"flash", "write", "4", "--clock", "1000000", "data.bin"}, true), "");
+    EXPECT_EQ(ok({"flash", "write", "-y", "4", "--clock", "1000000", "data.bin"}, true), "");
     // At 1 MHz a bit lasts 1,000,000 ps; sampling every 100 ns gives ten samples a bit.
     const std::string annotations = sigrok("-I vcd:downsample=10 -i " + box.path(".wire.vcd") +
                                            " -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS3,spiflash -A spiflash");
@@ -174,7 +196,7 @@ TEST_F(Velta, TracedEepromWriteDecodesToTheFilesBytes) {
     if (!sigrok_decodes({"eeprom24xx"})) GTEST_SKIP() << "sigrok-cli with its VCD input and eeprom24xx decoder is not installed";
     const std::string data = random_bytes(300, 8);
     box.write_file("data.bin", data);
-    EXPECT_EQ(ok({"eeprom", "write", "2", "0x50", "--size", "32768", "data.bin"}, true), "");
+    EXPECT_EQ(ok({"eeprom", "write", "-y", "2", "0x50", "--size", "32768", "data.bin"}, true), "");
     const std::string annotations = sigrok("-I vcd:downsample=20 -i " + box.path(".wire.vcd") +
                                            " -P i2c:scl=SCL:sda=SDA,eeprom24xx:chip=onsemi_cat24c256 -A eeprom24xx=ops");
     EXPECT_EQ(decoded_image(annotations, "Page write", 300), data);

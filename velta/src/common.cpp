@@ -113,11 +113,13 @@ void write_file(const std::string &path, const Bytes &bytes) {
 }
 
 void confirm(bool assume_yes, const std::string &action) {
-    if (assume_yes || !::isatty(STDIN_FILENO)) return;
+    if (assume_yes) return;
     std::cerr << "velta: " << action << ". Continue? [y/N] " << std::flush;
     std::string answer;
-    std::getline(std::cin, answer);
-    if (answer != "y" && answer != "Y" && answer != "yes") throw Failure("not confirmed; nothing was written");
+    const bool answered = static_cast<bool>(std::getline(std::cin, answer));
+    // A terminal echoed the answer and its newline; a pipe or file did not.
+    if (!::isatty(STDIN_FILENO)) std::cerr << answer << '\n';
+    if (!answered || (answer != "y" && answer != "Y" && answer != "yes")) throw Failure("not confirmed; nothing was written");
 }
 
 void compare(const Bytes &read, const Bytes &expected, std::uint64_t base_address) {

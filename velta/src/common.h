@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korvin_types.h"
@@ -15,10 +16,13 @@ namespace velta {
 using Bytes = std::vector<std::uint8_t>;
 
 // An operation that failed: exit status 1, the message on standard error. `status` is the
-// libVELTA status behind it, or STATUS_FAILURE when velta itself found the fault.
+// libVELTA status behind it, or STATUS_FAILURE when velta itself found the fault; `out` is what
+// still goes to standard output (a read-back report, say).
 struct Failure : std::runtime_error {
-    explicit Failure(const std::string &what, KV_STATUS why = STATUS_FAILURE) : std::runtime_error(what), status(why) {}
+    explicit Failure(const std::string &what, KV_STATUS why = STATUS_FAILURE, std::string printed = "")
+        : std::runtime_error(what), status(why), out(std::move(printed)) {}
     KV_STATUS status;
+    std::string out;
 };
 // A command line that cannot be carried out: exit status 2.
 struct UsageError : std::runtime_error {
@@ -42,8 +46,9 @@ std::string hex_bytes(const Bytes &bytes);      // "4f 00 a1 ..." sixteen to a l
 Bytes read_file(const std::string &path);
 void write_file(const std::string &path, const Bytes &bytes);
 
-// Asks on standard error whether to go on when standard input is a terminal and `assume_yes`
-// is not set; a "no" is a Failure that says nothing was done.
+// Unless `assume_yes`, asks on standard error whether to go on and reads the answer from
+// standard input, terminal or not: only y or yes goes on. Anything else, end of input
+// included, is a Failure that says nothing was written.
 void confirm(bool assume_yes, const std::string &action);
 
 // Throws Failure naming the first difference between what was read and what was expected.

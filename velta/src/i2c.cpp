@@ -70,6 +70,10 @@ void I2cBus::send(unsigned device, const Bytes &data, bool stop_after) {
 
 Bytes I2cBus::read(unsigned device, std::size_t length, bool stop_after) {
     if (!address(device, true)) check(STATUS_NO_DEVICE, "no answer from " + device_name(device));
+    return receive(device, length, stop_after);
+}
+
+Bytes I2cBus::receive(unsigned device, std::size_t length, bool stop_after) {
     Bytes in(length);
     // Every byte but the last is acknowledged, so the device goes on; the last is not, so it lets go of SDA.
     for (std::size_t at = 0; at + 1 < length; at += kReadChunk) {
@@ -87,6 +91,20 @@ Bytes I2cBus::read(unsigned device, std::size_t length, bool stop_after) {
     return in;
 }
 
+Bytes I2cBus::read_block(unsigned device, bool stop_after) {
+    if (!address(device, true)) check(STATUS_NO_DEVICE, "no answer from " + device_name(device));
+    std::uint8_t count = 0;
+    const KV_STATUS status = I2C_Read8bitsAndGiveAck(channel_.handle(), &count, 1);
+    if (status != STATUS_SUCCESS) fail(status, "cannot read from " + device_name(device));
+    if (count == 0 || count > kMaxBlock) {
+        // The count was acknowledged, so the device goes on sending: one byte refused lets it go.
+        receive(device, 1, true);
+        throw Failure(device_name(device) + " gave a block length of " + std::to_string(count) + " (1 to " +
+                      std::to_string(kMaxBlock) + " allowed)");
+    }
+    return receive(device, count, stop_after);
+}
+
 bool I2cBus::probe(unsigned device, bool read_probe) {
     if (!address(device, read_probe)) return false;
     if (read_probe) {
@@ -98,27 +116,50 @@ bool I2cBus::probe(unsigned device, bool read_probe) {
     return true;
 }
 
-std::string i2c_detect(const I2cTarget &target, const DetectOptions &options) {
+DetectResult i2c_detect(const I2cTarget &target, const DetectOptions &options) {
     I2cChannel channel(target);
     I2cBus bus(channel);
-    std::string grid = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n";
+    // Devices sit at a few addresses; a whole stretch answering is a bus without pull-ups or no I2C bus.
+    DetectResult result{"     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n", options.last >= options.first + 7};
     for (unsigned row = 0; row < 128; row += 16) {
-        grid += cell("%02x: ", row);
+        result.grid += cell("%02x: ", row);
         for (unsigned address = row; address < row + 16; ++address) {
-            if (address < options.first || address > options.last) grid += "   ";
-            else grid += bus.probe(address, options.read_probe) ? cell("%02x ", address) : "-- ";
+            if (address < options.first || address > options.last) {
+                result.grid += "   ";
+            } else if (bus.probe(address, options.read_probe)) {
+                result.grid += cell("%02x ", address);
+            } else {
+                result.grid += "-- ";
+                result.all_answered = false;
+            }
         }
-        grid += '\n';
+        result.grid += '\n';
     }
-    return grid;
+    return result;
 }
 
 namespace {
 
-unsigned read_register(I2cBus &bus, unsigned device, unsigned reg, bool word) {
-    bus.write(device, {static_cast<std::uint8_t>(reg)}, false);
-    const Bytes in = bus.read(device, word ? 2 : 1, true);
-    return word ? unsigned(in[0]) | unsigned(in[1]) << 8 : in[0];
+// One register access in `mode`: 1 byte (b, c), 2 (w, W; low byte first), `length` (i) or an
+// SMBus block (s). Mode c sets the register pointer and reads in two transactions.
+Bytes read_access(I2cBus &bus, unsigned device, unsigned reg, char mode, unsigned length) {
+    const Bytes pointer{static_cast<std::uint8_t>(reg)};
+    if (mode == 'c') {
+        bus.write(device, pointer, true);
+        return bus.read(device, 1, true);
+    }
+    bus.write(device, pointer, false);
+    if (mode == 's') return bus.read_block(device, true);
+    return bus.read(device, mode == 'i' ? length : (mode == 'w' || mode == 'W') ? 2 : 1, true);
+}
+
+unsigned word_or_byte(const Bytes &bytes) { return bytes.size() == 2 ? unsigned(bytes[0]) | unsigned(bytes[1]) << 8 : bytes[0]; }
+
+// "0x11 0x22 0x33"
+std::string byte_list(const Bytes &bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) text += (i == 0 ? "" : " ") + hex_byte(bytes[i]);
+    return text;
 }
 
 }  // namespace
@@ -127,67 +168,132 @@ std::string i2c_get(const I2cTarget &target, const RegisterAccess &access) {
     I2cChannel channel(target);
     I2cBus bus(channel);
     if (!access.has_register) return cell("0x%02x\n", bus.read(access.device, 1, true)[0]);
-    return cell(access.word ? "0x%04x\n" : "0x%02x\n", read_register(bus, access.device, access.reg, access.word));
+    const Bytes in = read_access(bus, access.device, access.reg, access.mode, access.length);
+    if (access.mode == 'i' || access.mode == 's') return byte_list(in) + "\n";
+    return cell(access.mode == 'w' ? "0x%04x\n" : "0x%02x\n", word_or_byte(in));
 }
 
-void i2c_set(const I2cTarget &target, const RegisterAccess &access, unsigned value) {
+std::string i2c_set(const I2cTarget &target, const RegisterWrite &w) {
     I2cChannel channel(target);
     I2cBus bus(channel);
-    Bytes data{static_cast<std::uint8_t>(access.reg), static_cast<std::uint8_t>(value)};
-    if (access.word) data.push_back(static_cast<std::uint8_t>(value >> 8));
-    bus.write(access.device, data, true);
+    const bool word = w.mode == 'w';
+    auto current = [&] { return word_or_byte(read_access(bus, w.device, w.reg, w.mode, 0)); };
+    unsigned value = w.values.empty() ? 0 : w.values[0];
+    if (w.mask != 0) value = (value & w.mask) | (current() & ~w.mask);
+    Bytes data{static_cast<std::uint8_t>(w.reg)};
+    if (w.mode == 'b' || word) data.push_back(static_cast<std::uint8_t>(value));
+    if (word) data.push_back(static_cast<std::uint8_t>(value >> 8));
+    if (w.mode == 's') data.push_back(static_cast<std::uint8_t>(w.values.size()));
+    if (w.mode == 'i' || w.mode == 's')
+        for (unsigned v : w.values) data.push_back(static_cast<std::uint8_t>(v));
+    bus.write(w.device, data, true);
+    if (!w.read_back) return "";
+    // A short write reads back the byte the device then gives, which should be the one written.
+    const unsigned wrote = w.mode == 'c' ? w.reg : value;
+    const unsigned read = w.mode == 'c' ? bus.read(w.device, 1, true)[0] : current();
+    const int width = word ? 4 : 2;
+    char text[96];
+    if (read == wrote) {
+        std::snprintf(text, sizeof text, "Value 0x%0*x written, readback matched\n", width, wrote);
+        return text;
+    }
+    std::snprintf(text, sizeof text, "Warning - data mismatch - wrote 0x%0*x, read back 0x%0*x\n", width, wrote, width, read);
+    throw Failure(bus.device_name(w.device) + " did not keep the value written to register " + hex_byte(w.reg),
+                  STATUS_FAILURE, text);
 }
 
-std::string i2c_dump(const I2cTarget &target, unsigned device, bool word, unsigned first, unsigned last) {
+namespace {
+
+constexpr int kRefused = -1;
+
+// Values of the registers first to last, kRefused where the device refused the access: bytes,
+// or for mode w words. Mode s fills what register 0's block gives and sets `last` to its end.
+std::vector<int> dump_values(I2cBus &bus, unsigned device, char mode, unsigned first, unsigned &last) {
+    std::vector<int> values(256, kRefused);
+    if (mode == 's') {
+        const Bytes block = read_access(bus, device, 0, 's', 0);
+        std::copy(block.begin(), block.end(), values.begin());
+        last = static_cast<unsigned>(block.size() - 1);
+        return values;
+    }
+    // A register the device refuses shows as XX; any other failure ends the dump, as the bus
+    // is then in no known state and going on could turn a read into a write.
+    auto attempt = [&](unsigned reg, unsigned length) {
+        try {
+            const Bytes in = mode == 'c' ? bus.read(device, 1, true) : read_access(bus, device, reg, mode, length);
+            if (mode == 'w') values[reg] = static_cast<int>(word_or_byte(in));
+            else std::copy(in.begin(), in.end(), values.begin() + reg);
+        } catch (const Failure &failure) {
+            if (failure.status != STATUS_WRITE_REFUSED && failure.status != STATUS_NO_DEVICE) throw;
+        }
+    };
+    // Mode c sets the pointer once; the device then counts on with each byte read.
+    if (mode == 'c') bus.write(device, {static_cast<std::uint8_t>(first)}, true);
+    const unsigned step = mode == 'i' ? kMaxBlock : mode == 'W' ? 2 : 1;
+    for (unsigned reg = first; reg <= last; reg += step) attempt(reg, std::min(step, last + 1 - reg));
+    return values;
+}
+
+std::string word_table(const std::vector<int> &words, unsigned first, unsigned last) {
+    std::string table = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n";
+    for (unsigned row = first - first % 8; row <= last; row += 8) {
+        table += cell("%02x: ", row);
+        for (unsigned reg = row; reg < row + 8; ++reg) {
+            if (reg < first || reg > last) table += "     ";
+            else table += words[reg] == kRefused ? "XXXX " : cell("%04x ", static_cast<unsigned>(words[reg]));
+        }
+        table += "\n";
+    }
+    return table;
+}
+
+std::string byte_table(const std::vector<int> &bytes, unsigned first, unsigned last) {
+    std::string table = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    for (unsigned row = first - first % 16; row <= last; row += 16) {
+        table += cell("%02x: ", row);
+        std::string ascii;
+        for (unsigned reg = row; reg < row + 16; ++reg) {
+            const int value = bytes[reg];
+            if (reg < first || reg > last) {
+                table += "   ";
+                ascii += ' ';
+            } else if (value == kRefused) {
+                table += "XX ";
+                ascii += 'X';
+            } else {
+                table += cell("%02x ", static_cast<unsigned>(value));
+                ascii += (value == 0x00 || value == 0xFF) ? '.' : (value < 32 || value >= 127) ? '?' : char(value);
+            }
+        }
+        table += "   " + ascii + "\n";
+    }
+    return table;
+}
+
+}  // namespace
+
+std::string i2c_dump(const I2cTarget &target, unsigned device, char mode, unsigned first, unsigned last) {
     I2cChannel channel(target);
     I2cBus bus(channel);
     if (!bus.probe(device, false)) check(STATUS_NO_DEVICE, "no answer from " + bus.device_name(device));
-    // A register the device refuses shows as XX (-1 here); any other failure ends the dump, as
-    // the bus is then in no known state and going on could turn a read into a write.
-    auto value_of = [&](unsigned reg) -> int {
-        try {
-            return static_cast<int>(read_register(bus, device, reg, word));
-        } catch (const Failure &failure) {
-            if (failure.status != STATUS_WRITE_REFUSED && failure.status != STATUS_NO_DEVICE) throw;
-            return -1;
-        }
-    };
-    const unsigned per_row = word ? 8 : 16;
-    std::string table = word ? "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n"
-                             : "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
-    for (unsigned row = first - first % per_row; row <= last; row += per_row) {
-        table += cell("%02x: ", row);
-        std::string ascii;
-        for (unsigned reg = row; reg < row + per_row; ++reg) {
-            if (reg < first || reg > last) {
-                table += word ? "     " : "   ";
-                ascii += ' ';
-                continue;
-            }
-            const int value = value_of(reg);
-            if (word) {
-                table += value < 0 ? "XXXX " : cell("%04x ", static_cast<unsigned>(value));
-                continue;
-            }
-            table += value < 0 ? "XX " : cell("%02x ", static_cast<unsigned>(value));
-            ascii += value < 0 ? 'X' : (value == 0x00 || value == 0xFF) ? '.' : (value < 32 || value >= 127) ? '?' : char(value);
-        }
-        table += word ? "\n" : "   " + ascii + "\n";
-    }
-    return table;
+    if (mode == 's') first = 0;
+    const std::vector<int> values = dump_values(bus, device, mode, first, last);
+    return mode == 'w' ? word_table(values, first, last) : byte_table(values, first, last);
 }
 
 namespace {
 
 // A data word: a byte, or a byte with a suffix that fills the rest of the message with it
-// ('='), counting up ('+') or counting down ('-').
+// ('='), counting up ('+'), counting down ('-') or with the pseudo-random bytes it seeds ('p',
+// an 8-bit shift register with feedback 0xb8).
 void add_data(I2cMessage &message, const std::string &word) {
     const char last = word.empty() ? '\0' : word.back();
-    const bool fills = last == '=' || last == '+' || last == '-';
+    const bool fills = last == '=' || last == '+' || last == '-' || last == 'p';
     unsigned value = static_cast<unsigned>(parse_number(fills ? word.substr(0, word.size() - 1) : word, "data byte", 0xFF));
     do {
         message.data.push_back(static_cast<std::uint8_t>(value));
-        value += last == '+' ? 1 : last == '-' ? 255 : 0;
+        if (last == 'p') value = (value >> 1) ^ ((value & 1) != 0 ? 0xB8u : 0u);
+        else value = (value + (last == '+' ? 1 : last == '-' ? 255 : 0)) & 0xFFu;
     } while (fills && message.data.size() < message.length);
 }
 
@@ -227,22 +333,25 @@ std::vector<I2cMessage> parse_messages(const std::vector<std::string> &words) {
     return messages;
 }
 
-std::string i2c_transfer(const I2cTarget &target, const std::vector<I2cMessage> &messages) {
+std::string i2c_transfer(const I2cTarget &target, const std::vector<I2cMessage> &messages, bool verbose) {
     I2cChannel channel(target);
     I2cBus bus(channel);
     std::string out;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const I2cMessage &m = messages[i];
         const bool last = i + 1 == messages.size();
+        Bytes bytes = m.data;
         try {
-            if (!m.read) {
-                bus.write(m.device, m.data, last);
-                continue;
-            }
-            const Bytes in = bus.read(m.device, m.length, last);
-            for (std::size_t b = 0; b < in.size(); ++b) out += hex_byte(in[b]) + (b + 1 < in.size() ? " " : "\n");
+            if (m.read) bytes = bus.read(m.device, m.length, last);
+            else bus.write(m.device, m.data, last);
         } catch (const Failure &failure) {
-            throw Failure("message " + std::to_string(i + 1) + ": " + failure.what());
+            throw Failure("message " + std::to_string(i + 1) + ": " + failure.what(), failure.status);
+        }
+        if (verbose) {
+            out += "msg " + std::to_string(i) + ": addr " + hex_byte(m.device) + (m.read ? ", read" : ", write") +
+                   ", len " + std::to_string(m.length) + (bytes.empty() ? "\n" : ", buf " + byte_list(bytes) + "\n");
+        } else if (m.read) {
+            out += byte_list(bytes) + "\n";
         }
     }
     return out;
