@@ -6,19 +6,24 @@ set -euo pipefail
 build="$(cd "${BUILD:-build}" && pwd)"
 boards="$(cd "$(dirname "$0")/../simulator/boards" && pwd)"
 runs="${RUNS:-5}"
+# The recording driver to time (another build of it, to compare two).
+recorder="${RECORDER:-$build/lib/kvzubr-rec/libkvzubr.so}"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 unset KVZUBR_SIM_CONFIG KVZUBR_SIM_TRACE KVZUBR_SIM_REPLAY VELTA_DRIVER
 export KVZUBR_SIM_STATE=""
 cd "$scratch"
 
-# Prints the host seconds (user + system) of one run of the command.
+# Prints the host seconds (user + system) of one run of the command: its own usage, from wait4,
+# since the usage of all the interpreter's children counts whatever else it ran on starting.
 host_time() {
     python3 - "$@" <<'PY'
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
-usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-print(f"{usage.ru_utime + usage.ru_stime:.3f}")
+import os, subprocess, sys
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+if status:
+    sys.exit(f"{sys.argv[1]} failed")
+print(f"{usage.ru_utime + usage.ru_stime:.4f}")
 PY
 }
 
@@ -37,7 +42,7 @@ compare() {
     shift
     local plain recorded
     plain="$(best "$@")"
-    recorded="$(best env VELTA_DRIVER="$build/lib/kvzubr-rec/libkvzubr.so" \
+    recorded="$(best env VELTA_DRIVER="$recorder" \
         KVZUBR_RECORD_DRIVER="$build/lib/libkvzubr.so" KVZUBR_RECORD="$scratch/session.jsonl" "$@")"
     printf '%-24s plain %6.3f s  recorded %6.3f s  (%+.1f%%, recording %s)\n' "$label" "$plain" "$recorded" \
         "$(awk "BEGIN{print ($recorded - $plain) / $plain * 100}")" "$(du -h "$scratch/session.jsonl" | cut -f1)"

@@ -1,6 +1,7 @@
 #include "call_shape.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace kvrec {
@@ -28,7 +29,7 @@ const char *const kEntryNames[KVSIM_ENTRY_COUNT] = {"KV_GetLibraryVersion",
 constexpr std::size_t kTextRoom = 300;
 constexpr std::size_t kShownBytes = 32;  // longer data is cut short in messages
 
-Json handle_id(KV_HANDLE handle) {
+std::uint64_t handle_id(KV_HANDLE handle) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
 }
 
@@ -77,14 +78,14 @@ std::string read_text(const char *buffer, std::size_t room) {
     return std::string(buffer, strnlen(buffer, room));
 }
 
-Json entry_json(const DeviceListEntry &e) {
-    return {{"flags", e.StateFlags},
-            {"type", e.DeviceType},
-            {"id", e.DeviceId},
-            {"location", e.Location},
-            {"serial", read_text(e.SerialText, sizeof e.SerialText)},
-            {"description", read_text(e.DescriptionText, sizeof e.DescriptionText)},
-            {"handle", handle_id(e.OpenHandle)}};
+void write_entry(Fields &f, const DeviceListEntry &e) {
+    f.text("description", read_text(e.DescriptionText, sizeof e.DescriptionText))
+        .number("flags", e.StateFlags)
+        .number("handle", handle_id(e.OpenHandle))
+        .number("id", e.DeviceId)
+        .number("location", e.Location)
+        .text("serial", read_text(e.SerialText, sizeof e.SerialText))
+        .number("type", e.DeviceType);
 }
 
 void restore_entry(const Json &j, DeviceListEntry *e) {
@@ -99,10 +100,10 @@ void restore_entry(const Json &j, DeviceListEntry *e) {
 }
 
 // A call whose only output is one 32-bit count.
-Call counted(kvsim_entry entry, Json args, const char *key, std::uint32_t *out) {
+Call counted(kvsim_entry entry, FieldWriter args, const char *key, std::uint32_t *out) {
     return {entry, std::move(args),
-            [=] {
-                return out ? Json{{key, *out}} : Json::object();
+            [=](Fields &f) {
+                if (out) f.number(key, *out);
             },
             [=](const Json &r) {
                 const std::uint32_t value = u32(r, key);
@@ -111,14 +112,11 @@ Call counted(kvsim_entry entry, Json args, const char *key, std::uint32_t *out) 
 }
 
 // A call with no outputs.
-Call plain(kvsim_entry entry, Json args) {
-    return {entry, std::move(args), [] { return Json::object(); }, [](const Json &) {}};
+Call plain(kvsim_entry entry, FieldWriter args) {
+    return {entry, std::move(args), [](Fields &) {}, [](const Json &) {}};
 }
 
-Call on_handle(kvsim_entry entry, KV_HANDLE handle, Json more = Json::object()) {
-    more["handle"] = handle_id(handle);
-    return plain(entry, std::move(more));
-}
+void no_fields(Fields &) {}
 
 std::string shown(const std::string &hex) {
     if (hex.size() <= 2 * kShownBytes) return hex;
@@ -163,23 +161,22 @@ bool keeps_results(kvsim_entry entry, KV_STATUS status) {
 }
 
 Call get_library_version(std::uint32_t *version) {
-    return counted(KVSIM_GetLibraryVersion, Json::object(), "version", version);
+    return counted(KVSIM_GetLibraryVersion, no_fields, "version", version);
 }
 
 Call create_device_info_list(std::uint32_t *count) {
-    return counted(KVSIM_CreateDeviceInfoList, Json::object(), "count", count);
+    return counted(KVSIM_CreateDeviceInfoList, no_fields, "count", count);
 }
 
 // The capacity the program offers is an argument; the entries the driver filled are results.
 Call get_device_info_list(DeviceListEntry *list, std::uint32_t *count) {
     const std::uint32_t capacity = count ? *count : 0;
-    return {KVSIM_GetDeviceInfoList,
-            {{"capacity", capacity}},
-            [=] {
-                Json entries = Json::array();
-                const std::uint32_t filled = count ? std::min(*count, capacity) : 0;
-                for (std::uint32_t i = 0; list && i < filled; ++i) entries.push_back(entry_json(list[i]));
-                return Json{{"count", count ? *count : 0}, {"list", entries}};
+    return {KVSIM_GetDeviceInfoList, [=](Fields &f) { f.number("capacity", capacity); },
+            [=](Fields &f) {
+                const std::uint32_t filled = count && list ? std::min(*count, capacity) : 0;
+                f.number("count", count ? *count : 0).objects("list", filled, [&](Fields &item, std::size_t i) {
+                    write_entry(item, list[i]);
+                });
             },
             [=](const Json &r) {
                 const Json &entries = field(r, "list");
@@ -193,10 +190,9 @@ Call get_device_info_list(DeviceListEntry *list, std::uint32_t *count) {
 }
 
 Call open(std::uint32_t position, KV_HANDLE *handle) {
-    return {KVSIM_Open,
-            {{"position", position}},
-            [=] {
-                return handle ? Json{{"handle", handle_id(*handle)}} : Json::object();
+    return {KVSIM_Open, [=](Fields &f) { f.number("position", position); },
+            [=](Fields &f) {
+                if (handle) f.number("handle", handle_id(*handle));
             },
             [=](const Json &r) {
                 const KV_HANDLE value = handle_of(r);
@@ -204,45 +200,62 @@ Call open(std::uint32_t position, KV_HANDLE *handle) {
             }};
 }
 
-Call close(KV_HANDLE handle) { return on_handle(KVSIM_Close, handle); }
-Call reset_device(KV_HANDLE handle) { return on_handle(KVSIM_ResetDevice, handle); }
-Call purge(KV_HANDLE handle, std::uint32_t mask) { return on_handle(KVSIM_Purge, handle, {{"mask", mask}}); }
+Call close(KV_HANDLE handle) {
+    return plain(KVSIM_Close, [=](Fields &f) { f.number("handle", handle_id(handle)); });
+}
+
+Call reset_device(KV_HANDLE handle) {
+    return plain(KVSIM_ResetDevice, [=](Fields &f) { f.number("handle", handle_id(handle)); });
+}
+
+Call purge(KV_HANDLE handle, std::uint32_t mask) {
+    return plain(KVSIM_Purge, [=](Fields &f) { f.number("handle", handle_id(handle)).number("mask", mask); });
+}
 
 Call set_usb_parameters(KV_HANDLE handle, std::uint32_t in_size, std::uint32_t out_size) {
-    return on_handle(KVSIM_SetUSBParameters, handle, {{"in", in_size}, {"out", out_size}});
+    return plain(KVSIM_SetUSBParameters, [=](Fields &f) {
+        f.number("handle", handle_id(handle)).number("in", in_size).number("out", out_size);
+    });
 }
 
 Call set_chars(KV_HANDLE handle, std::uint8_t event, std::uint8_t event_on, std::uint8_t error,
                std::uint8_t error_on) {
-    return on_handle(KVSIM_SetChars, handle,
-                     {{"event", event}, {"event_on", event_on}, {"error", error}, {"error_on", error_on}});
+    return plain(KVSIM_SetChars, [=](Fields &f) {
+        f.number("error", error)
+            .number("error_on", error_on)
+            .number("event", event)
+            .number("event_on", event_on)
+            .number("handle", handle_id(handle));
+    });
 }
 
 Call set_timeouts(KV_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) {
-    return on_handle(KVSIM_SetTimeouts, handle, {{"read_ms", read_ms}, {"write_ms", write_ms}});
+    return plain(KVSIM_SetTimeouts, [=](Fields &f) {
+        f.number("handle", handle_id(handle)).number("read_ms", read_ms).number("write_ms", write_ms);
+    });
 }
 
 Call set_latency_timer(KV_HANDLE handle, std::uint8_t ms) {
-    return on_handle(KVSIM_SetLatencyTimer, handle, {{"ms", ms}});
+    return plain(KVSIM_SetLatencyTimer, [=](Fields &f) { f.number("handle", handle_id(handle)).number("ms", ms); });
 }
 
 Call set_bit_mode(KV_HANDLE handle, std::uint8_t mask, std::uint8_t mode) {
-    return on_handle(KVSIM_SetBitMode, handle, {{"mask", mask}, {"mode", mode}});
+    return plain(KVSIM_SetBitMode, [=](Fields &f) {
+        f.number("handle", handle_id(handle)).number("mask", mask).number("mode", mode);
+    });
 }
 
 Call get_queue_status(KV_HANDLE handle, std::uint32_t *pending) {
-    return counted(KVSIM_GetQueueStatus, {{"handle", handle_id(handle)}}, "pending", pending);
+    return counted(
+        KVSIM_GetQueueStatus, [=](Fields &f) { f.number("handle", handle_id(handle)); }, "pending", pending);
 }
 
 Call read(KV_HANDLE handle, void *buffer, std::uint32_t count, std::uint32_t *count_read) {
     auto *bytes = static_cast<std::uint8_t *>(buffer);
-    return {KVSIM_Read,
-            {{"handle", handle_id(handle)}, {"count", count}},
-            [=] {
+    return {KVSIM_Read, [=](Fields &f) { f.number("count", count).number("handle", handle_id(handle)); },
+            [=](Fields &f) {
                 const std::uint32_t got = count_read ? *count_read : 0;
-                Json r = {{"count", got}};
-                r["data"] = to_hex(bytes, bytes ? std::min(got, count) : 0);  // moved in, not copied
-                return r;
+                f.number("count", got).hex("data", bytes, bytes ? std::min(got, count) : 0);
             },
             [=](const Json &r) {
                 const std::vector<std::uint8_t> data = from_hex(text(r, "data"));
@@ -257,19 +270,20 @@ Call read(KV_HANDLE handle, void *buffer, std::uint32_t count, std::uint32_t *co
 Call write(KV_HANDLE handle, const void *buffer, std::uint32_t count, std::uint32_t *count_written) {
     return counted(
         KVSIM_Write,
-        {{"handle", handle_id(handle)}, {"count", count}, {"data", to_hex(buffer, buffer ? count : 0)}},
+        [=](Fields &f) {
+            f.number("count", count).number("handle", handle_id(handle)).hex("data", buffer, buffer ? count : 0);
+        },
         "count", count_written);
 }
 
 Call get_device_info(KV_HANDLE handle, std::uint32_t *type, std::uint32_t *id, char *serial,
                      char *description) {
-    return {KVSIM_GetDeviceInfo,
-            {{"handle", handle_id(handle)}},
-            [=] {
-                return Json{{"type", type ? *type : 0},
-                            {"id", id ? *id : 0},
-                            {"serial", serial ? read_text(serial, kTextRoom) : ""},
-                            {"description", description ? read_text(description, kTextRoom) : ""}};
+    return {KVSIM_GetDeviceInfo, [=](Fields &f) { f.number("handle", handle_id(handle)); },
+            [=](Fields &f) {
+                f.text("description", description ? read_text(description, kTextRoom) : "")
+                    .number("id", id ? *id : 0)
+                    .text("serial", serial ? read_text(serial, kTextRoom) : "")
+                    .number("type", type ? *type : 0);
             },
             [=](const Json &r) {
                 const std::uint32_t t = u32(r, "type"), i = u32(r, "id");
@@ -352,9 +366,10 @@ Call rebuild(kvsim_entry entry, const Json &args, const Json &results, Scratch &
 void check_call(kvsim_entry entry, const Json &args, const Json &results) {
     Scratch scratch;
     const Call call = rebuild(entry, args, results, scratch);
-    if (call.args != args)
+    const Json rebuilt = to_json(call.args);
+    if (rebuilt != args)
         throw ShapeFault(std::string("\"args\": expected those of ") + entry_name(entry) + ", " +
-                         describe(entry, call.args));
+                         describe(entry, rebuilt));
     if (!results.is_null()) call.restore(results);
 }
 
@@ -380,15 +395,59 @@ std::string describe_difference(kvsim_entry expected_entry, const Json &expected
     return "expected " + describe(expected_entry, expected_args) + ", got " + describe(entry, args);
 }
 
-std::string to_hex(const void *bytes, std::size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    const auto *in = static_cast<const std::uint8_t *>(bytes);
-    std::string out(count * 2, '0');
-    for (std::size_t i = 0; i < count; ++i) {
-        out[2 * i] = digits[in[i] >> 4];
-        out[2 * i + 1] = digits[in[i] & 0xF];
+void Fields::name(const char *key) {
+    if (!first_) line_ += ',';
+    first_ = false;
+    line_.append("\"").append(key).append("\":");
+}
+
+Fields &Fields::number(const char *key, std::uint64_t value) {
+    name(key);
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    line_.append(digits, end);
+    return *this;
+}
+
+// Device text is not always UTF-8: odd bytes are replaced rather than failing the record.
+Fields &Fields::text(const char *key, const std::string &value) {
+    name(key);
+    line_ += Json(value).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return *this;
+}
+
+namespace {
+// Two lower-case hex digits for each byte value.
+struct HexTable {
+    char pairs[256][2];
+    HexTable() {
+        static const char digits[] = "0123456789abcdef";
+        for (int b = 0; b < 256; ++b) {
+            pairs[b][0] = digits[b >> 4];
+            pairs[b][1] = digits[b & 0xF];
+        }
     }
-    return out;
+};
+const HexTable kHex;
+}  // namespace
+
+Fields &Fields::hex(const char *key, const void *bytes, std::size_t count) {
+    name(key);
+    const std::size_t at = line_.size() + 1;
+    line_.resize(at + 2 * count + 1, '"');
+    const auto *in = static_cast<const std::uint8_t *>(bytes);
+    char *out = &line_[at];
+    for (std::size_t i = 0; i < count; ++i, out += 2) std::memcpy(out, kHex.pairs[in[i]], 2);
+    return *this;
+}
+
+Json to_json(const FieldWriter &write) {
+    std::string text;
+    {
+        Fields fields(text);
+        write(fields);
+    }
+    return Json::parse(text);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,15 +26,69 @@ struct ShapeFault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Appends one JSON object to a line of text, field by field in the order given, with no values
+// built on the way: the recording writes every call this way into one buffer it keeps.
+class Fields {
+public:
+    explicit Fields(std::string &line) : line_(line) { line_ += '{'; }
+    ~Fields() { line_ += '}'; }
+    Fields(const Fields &) = delete;
+    Fields &operator=(const Fields &) = delete;
+
+    Fields &number(const char *key, std::uint64_t value);
+    Fields &text(const char *key, const std::string &value);
+    // Text known to need no escaping (a name of this program's own).
+    Fields &word(const char *key, const char *value) {
+        name(key);
+        line_.append("\"").append(value).append("\"");
+        return *this;
+    }
+    Fields &hex(const char *key, const void *bytes, std::size_t count);
+    // A nested object, written by `write`.
+    Fields &object(const char *key, const std::function<void(Fields &)> &write) {
+        name(key);
+        Fields inner(line_);
+        write(inner);
+        return *this;
+    }
+    // An array of objects; `each(fields, i)` writes the i-th.
+    template <class Each>
+    Fields &objects(const char *key, std::size_t count, Each &&each) {
+        name(key);
+        line_ += '[';
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i) line_ += ',';
+            Fields item(line_);
+            each(item, i);
+        }
+        line_ += ']';
+        return *this;
+    }
+
+private:
+    void name(const char *key);
+
+    std::string &line_;
+    bool first_ = true;
+};
+
+using FieldWriter = std::function<void(Fields &)>;
+
+// Fields are written in the order a JSON object prints them (by name), with byte data last so
+// the short fields stay readable at the start of a long line.
 struct Call {
     kvsim_entry entry;
-    Json args;
+    // The arguments as the program passed them (taken when the call is made).
+    FieldWriter args;
     // The outputs after the call, for the record.
-    std::function<Json()> results;
+    FieldWriter results;
     // Writes recorded outputs back through the program's pointers; throws ShapeFault on a
     // result that does not fit them.
     std::function<void(const Json &)> restore;
 };
+
+// The object a writer writes, as a JSON value (for comparing with a recorded call).
+Json to_json(const FieldWriter &write);
 
 // "KV_Open" for KVSIM_Open; false from entry_by_name for an unknown name.
 const char *entry_name(kvsim_entry entry);
@@ -72,7 +127,6 @@ std::string describe_difference(kvsim_entry expected_entry, const Json &expected
 // The call as a short text: KV_Write(handle=4096, count=3, data=aa0102).
 std::string describe(kvsim_entry entry, const Json &args);
 
-std::string to_hex(const void *bytes, std::size_t count);
 // Throws ShapeFault for text that is not an even number of hex digits.
 std::vector<std::uint8_t> from_hex(const std::string &text);
 

@@ -47,35 +47,28 @@ RecordedCall parse_call(const Json &line, unsigned expected_number) {
     return call;
 }
 
-// Driver text is not always UTF-8; odd bytes are replaced rather than failing the record. Byte
-// data is hex, which needs no escaping: it is put in as it is, after the other fields, since
-// checking a megabyte of it for characters to escape costs more than all the rest of the record.
-std::string dump(Json value) {
-    const auto it = value.find("data");
-    if (it == value.end() || !it->is_string())
-        return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    const std::string data = std::move(it->get_ref<std::string &>());
-    value.erase(it);
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    text.pop_back();  // the closing brace
-    return text.append(text.size() > 1 ? "," : "").append("\"data\":\"").append(data).append("\"}");
-}
-
 }  // namespace
 
-// Lines are put together by hand so their fields keep a reading order: number, time, call.
+// Fields keep a reading order: number, time, call, then what the call took and gave.
 std::string header_line(const std::string &driver) {
-    return "{\"format\":\"" + std::string(kFormatName) + "\",\"version\":" + std::to_string(kFormatVersion) +
-           ",\"driver\":" + dump(driver) + "}\n";
+    std::string line;
+    {
+        Fields fields(line);
+        fields.word("format", kFormatName).number("version", kFormatVersion).text("driver", driver);
+    }
+    return line + "\n";
 }
 
-std::string call_line(unsigned number, std::uint64_t micros, const Call &call, KV_STATUS status) {
-    std::string line = "{\"n\":" + std::to_string(number) + ",\"t_us\":" + std::to_string(micros) +
-                       ",\"call\":\"" + entry_name(call.entry) + "\",\"args\":" + dump(call.args) +
-                       ",\"status\":" + std::to_string(status);
-    if (keeps_results(call.entry, status)) line.append(",\"result\":").append(dump(call.results()));
-    line.append("}\n");
-    return line;
+void append_call_line(std::string &line, unsigned number, std::uint64_t micros, const Call &call,
+                      KV_STATUS status) {
+    {
+        Fields fields(line);
+        fields.number("n", number).number("t_us", micros);
+        fields.word("call", entry_name(call.entry));
+        fields.object("args", call.args).number("status", status);
+        if (keeps_results(call.entry, status)) fields.object("result", call.results);
+    }
+    line += '\n';
 }
 
 std::string closing_line(unsigned calls) { return Json{{"end", true}, {"calls", calls}}.dump() + "\n"; }

@@ -28,7 +28,9 @@ struct RecordingFault : std::runtime_error {
 };
 
 std::string header_line(const std::string &driver);
-std::string call_line(unsigned number, std::uint64_t micros, const Call &call, KV_STATUS status);
+// Appends the call's line to `line`.
+void append_call_line(std::string &line, unsigned number, std::uint64_t micros, const Call &call,
+                      KV_STATUS status);
 std::string closing_line(unsigned calls);
 
 // Reads a whole recording, checking every line; throws RecordingFault at the first fault,

@@ -24,15 +24,16 @@ KV_STATUS Replay::serve(const kvrec::Call &call) {
     if (unusable_) return KVSIM_STATUS_BAD_RECORDING;
     if (diverged_) return KVSIM_STATUS_REPLAY_MISMATCH;
     const std::string number = "call " + std::to_string(next_ + 1) + ": ";
+    const kvrec::Json args = kvrec::to_json(call.args);
     if (next_ == calls_.size()) {
         diverged_ = true;
-        report(number + "expected the end of the recording, got " + kvrec::describe(call.entry, call.args));
+        report(number + "expected the end of the recording, got " + kvrec::describe(call.entry, args));
         return KVSIM_STATUS_REPLAY_MISMATCH;
     }
     const kvrec::RecordedCall &recorded = calls_[next_];
-    if (recorded.entry != call.entry || recorded.args != call.args) {
+    if (recorded.entry != call.entry || recorded.args != args) {
         diverged_ = true;
-        report(number + kvrec::describe_difference(recorded.entry, recorded.args, call.entry, call.args) +
+        report(number + kvrec::describe_difference(recorded.entry, recorded.args, call.entry, args) +
                " (line " + std::to_string(recorded.line) + ")");
         return KVSIM_STATUS_REPLAY_MISMATCH;
     }
