@@ -3,15 +3,11 @@
 #include <algorithm>
 
 #include "korvin_mid.h"
-#include "libVELTA_i2c.h"
-#include "libVELTA_spi.h"
 
 namespace velta {
 
 namespace {
 
-// A byte-mode transfer moves at most this many bytes per call.
-constexpr std::size_t kSpiChunk = 65536;
 constexpr std::uint8_t kLatencyMs = 2;
 constexpr std::uint32_t kEngineClock = 1000000;
 
@@ -66,6 +62,10 @@ I2cChannel::I2cChannel(const I2cTarget &target) : index_(target.channel) {
 
 I2cChannel::~I2cChannel() { I2C_CloseChannel(handle_); }
 
+std::string I2cChannel::device_name(unsigned device) const {
+    return "device " + hex_byte(device) + " on I2C channel " + std::to_string(index_);
+}
+
 SpiChannel::SpiChannel(const SpiSettings &s) {
     require_channel(s.channel);
     check_clock(s.channel, s.clock_hz, false);
@@ -89,50 +89,36 @@ SpiChannel::~SpiChannel() {
     SPI_CloseChannel(handle_);
 }
 
-void SpiChannel::begin() {
-    check(SPI_ToggleCS(handle_, 1), "cannot assert chip-select");
+void SpiChannel::transfer(const std::vector<SPITransfer> &set) {
+    if (set.empty()) return;
+    // Until the set has run, a failure may leave chip-select asserted.
     selected_ = true;
-}
-
-void SpiChannel::end() {
-    selected_ = false;
-    check(SPI_ToggleCS(handle_, 0), "cannot release chip-select");
-}
-
-void SpiChannel::write(const Bytes &out) {
-    for (std::size_t at = 0; at < out.size(); at += kSpiChunk) {
-        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, out.size() - at));
-        std::uint32_t done = 0;
-        check(SPI_Write(handle_, const_cast<std::uint8_t *>(out.data() + at), n, &done, 0), "SPI write");
-        if (done != n) check(STATUS_IO_FAILURE, "SPI write");
-    }
-}
-
-void SpiChannel::read(std::uint8_t *in, std::size_t length) {
-    for (std::size_t at = 0; at < length; at += kSpiChunk) {
-        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, length - at));
-        std::uint32_t done = 0;
-        check(SPI_Read(handle_, in + at, n, &done, 0), "SPI read");
-        if (done != n) check(STATUS_IO_FAILURE, "SPI read");
-    }
-}
-
-void SpiChannel::exchange(const Bytes &out, std::uint8_t *in) {
-    for (std::size_t at = 0; at < out.size(); at += kSpiChunk) {
-        const auto n = static_cast<std::uint32_t>(std::min(kSpiChunk, out.size() - at));
-        std::uint32_t done = 0;
-        check(SPI_ReadWrite(handle_, in + at, const_cast<std::uint8_t *>(out.data() + at), n, &done, 0), "SPI transfer");
-        if (done != n) check(STATUS_IO_FAILURE, "SPI transfer");
-    }
+    check(SPI_Transfer(handle_, set.data(), static_cast<std::uint32_t>(set.size())), "SPI transfer");
+    selected_ = set.back().releaseCS == 0;
 }
 
 Bytes SpiChannel::command(const Bytes &out, std::size_t in_length) {
     Bytes in(in_length);
-    begin();
-    write(out);
-    read(in.data(), in.size());
-    end();
+    std::vector<SPITransfer> set{spi_out(out.data(), out.size(), in_length == 0)};
+    if (in_length != 0) set.push_back(spi_in(in.data(), in.size(), true));
+    transfer(set);
     return in;
+}
+
+SPITransfer spi_out(const std::uint8_t *bytes, std::size_t length, bool release) {
+    SPITransfer t{};
+    t.txBuffer = bytes;
+    t.length = static_cast<std::uint32_t>(length);
+    t.releaseCS = release;
+    return t;
+}
+
+SPITransfer spi_in(std::uint8_t *bytes, std::size_t length, bool release) {
+    SPITransfer t{};
+    t.rxBuffer = bytes;
+    t.length = static_cast<std::uint32_t>(length);
+    t.releaseCS = release;
+    return t;
 }
 
 EngineChannel::EngineChannel(unsigned channel) {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "common.h"
+#include "libVELTA_i2c.h"
+#include "libVELTA_spi.h"
 
 namespace velta {
 
@@ -28,6 +30,7 @@ public:
     I2cChannel &operator=(const I2cChannel &) = delete;
     KV_HANDLE handle() const { return handle_; }
     unsigned index() const { return index_; }
+    std::string device_name(unsigned device) const;  // "device 0x50 on I2C channel 2"
 
 private:
     KV_HANDLE handle_ = nullptr;
@@ -41,7 +44,8 @@ struct SpiSettings {
     std::uint32_t clock_hz = 1000000;
 };
 
-// One chip-select frame may span several calls: begin() asserts chip-select, end() releases it.
+// Transfer sets run as one engine stream each. A set whose last transfer keeps chip-select
+// asserted leaves the frame open for the next set.
 class SpiChannel {
 public:
     explicit SpiChannel(const SpiSettings &settings);
@@ -49,11 +53,7 @@ public:
     SpiChannel(const SpiChannel &) = delete;
     SpiChannel &operator=(const SpiChannel &) = delete;
 
-    void begin();
-    void write(const Bytes &out);
-    void read(std::uint8_t *in, std::size_t length);
-    void exchange(const Bytes &out, std::uint8_t *in);
-    void end();
+    void transfer(const std::vector<SPITransfer> &set);
     // A whole frame: `out` sent, then `in_length` bytes read.
     Bytes command(const Bytes &out, std::size_t in_length = 0);
 
@@ -61,6 +61,10 @@ private:
     KV_HANDLE handle_ = nullptr;
     bool selected_ = false;
 };
+
+// Transfers of a set: bytes out (the rest of the frame discarded), bytes in (zeros out).
+SPITransfer spi_out(const std::uint8_t *bytes, std::size_t length, bool release);
+SPITransfer spi_in(std::uint8_t *bytes, std::size_t length, bool release);
 
 // Opens the channel through the channel layer and starts its engine without touching the low
 // pins, for the high-pin commands.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "libVELTA_i2c.h"
 
 namespace velta {
 
@@ -29,7 +28,7 @@ void EepromGeometry::settle() {
     if (device > 0x7F) throw UsageError("the EEPROM address must be at most 0x7f");
 }
 
-Eeprom::Eeprom(I2cBus &bus, const EepromGeometry &geometry) : bus_(bus), geometry_(geometry) {}
+Eeprom::Eeprom(I2cChannel &channel, const EepromGeometry &geometry) : channel_(channel), geometry_(geometry) {}
 
 unsigned Eeprom::device_for(std::uint64_t address) const {
     return geometry_.device | static_cast<unsigned>(address >> (8 * geometry_.address_bytes));
@@ -41,50 +40,91 @@ Bytes Eeprom::address_bytes(std::uint64_t address) const {
     return bytes;
 }
 
+namespace {
+
+I2CMessage message(unsigned device, std::uint16_t flags, std::uint8_t *buffer = nullptr, std::size_t length = 0) {
+    return I2CMessage{static_cast<std::uint16_t>(device), flags, static_cast<std::uint32_t>(length), buffer};
+}
+
+}  // namespace
+
+bool Eeprom::run(std::vector<I2CMessage> &messages, std::size_t busy_at) {
+    I2CTransferFault fault{};
+    const KV_STATUS status =
+        I2C_Transfer(channel_.handle(), messages.data(), static_cast<std::uint32_t>(messages.size()), &fault);
+    if (status == STATUS_SUCCESS) return true;
+    const I2CMessage &failed = messages[fault.message];
+    const std::string device = channel_.device_name(failed.address);
+    if (status == STATUS_NO_DEVICE && fault.message == busy_at) return false;
+    if (status == STATUS_NO_DEVICE) check(status, "no answer from " + device);
+    if (status == STATUS_WRITE_REFUSED)
+        check(status, device + " refused data byte " + std::to_string(fault.byte + 1) + " of " + std::to_string(failed.length));
+    I2C_Stop(channel_.handle());  // the bus is ours to give back after any other failure
+    check(status, "I2C transfer with " + channel_.device_name(messages[0].address));
+    return false;
+}
+
 Bytes Eeprom::read(std::uint64_t address, std::uint64_t length, Show show) {
     Progress progress("read", length, show);
-    Bytes data;
+    Bytes data(length);
     const std::uint64_t block = std::min(kReadBlock, std::uint64_t{1} << (8 * geometry_.address_bytes));
-    while (data.size() < length) {
-        const std::uint64_t at = address + data.size();
-        const std::uint64_t n = std::min(length - data.size(), block - at % block);
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t at = address + done;
+        const std::uint64_t n = std::min(length - done, block - at % block);
         // A random read: the address written, then a repeated start for the read.
-        bus_.write(device_for(at), address_bytes(at), false);
-        const Bytes part = bus_.read(device_for(at), n, true);
-        data.insert(data.end(), part.begin(), part.end());
+        Bytes pointer = address_bytes(at);
+        std::vector<I2CMessage> messages{message(device_for(at), 0, pointer.data(), pointer.size()),
+                                         message(device_for(at), I2C_MSG_READ, data.data() + done, n)};
+        run(messages, messages.size());
+        done += n;
         progress.advance(n);
     }
     progress.finish();
     return data;
 }
 
-void Eeprom::wait_ready(unsigned device) {
+std::size_t Eeprom::wait_ready(unsigned device) {
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-    while (!bus_.address(device, false)) {
+    std::vector<I2CMessage> probe{message(device, 0)};
+    std::size_t unanswered = 0;
+    for (; !run(probe, 0); ++unanswered) {
         if (std::chrono::steady_clock::now() > deadline)
-            check(STATUS_NO_DEVICE, "no answer from " + bus_.device_name(device) + " within " +
+            check(STATUS_NO_DEVICE, "no answer from " + channel_.device_name(device) + " within " +
                                         std::to_string(kReadyTimeout.count()) + " ms");
     }
+    return unanswered;
 }
 
 void Eeprom::write(const Bytes &data, Show show) {
     Progress progress("write", data.size(), show);
+    // Address probes that cover a write cycle, learned from one polled cycle: each page goes
+    // in one transaction behind them, whose own address then finds the device ready.
+    std::size_t probes = 0;
+    bool learned = false;
     for (std::uint64_t at = 0; at < data.size();) {
         const std::uint64_t n = std::min<std::uint64_t>(data.size() - at, geometry_.page - at % geometry_.page);
         const unsigned device = device_for(at);
-        wait_ready(device);
-        Bytes message = address_bytes(at);
-        message.insert(message.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
-                       data.begin() + static_cast<std::ptrdiff_t>(at + n));
-        bus_.send(device, message, true);
+        Bytes page = address_bytes(at);
+        page.insert(page.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
+        if (at != 0 && !learned) {
+            const std::size_t polled = wait_ready(device);
+            probes = polled;
+            learned = true;
+        }
+        std::vector<I2CMessage> messages(at != 0 ? probes : 0, message(device, I2C_MSG_IGNORE_NACK | I2C_MSG_STOP));
+        messages.push_back(message(device, 0, page.data(), page.size()));
+        if (!run(messages, messages.size() - 1)) {
+            // Still busy: a device that refuses its address ignores the bytes after it.
+            probes += wait_ready(device) + 1;
+            messages.assign(1, messages.back());
+            if (!run(messages, messages.size())) check(STATUS_NO_DEVICE, "no answer from " + channel_.device_name(device));
+        }
         at += n;
         progress.advance(n);
     }
     progress.finish();
     // The last write cycle ends before we report success.
-    if (data.empty()) return;
-    wait_ready(device_for(data.size() - 1));
-    bus_.stop();
+    if (!data.empty()) wait_ready(device_for(data.size() - 1));
 }
 
 void eeprom_command(const std::string &action, const I2cTarget &target, EepromGeometry geometry,
@@ -96,8 +136,7 @@ void eeprom_command(const std::string &action, const I2cTarget &target, EepromGe
         throw Failure(file + " has " + std::to_string(data.size()) + " bytes, more than the EEPROM's " +
                       std::to_string(geometry.size) + "; nothing written");
     I2cChannel channel(target);
-    I2cBus bus(channel);
-    Eeprom eeprom(bus, geometry);
+    Eeprom eeprom(channel, geometry);
     if (action == "read") write_file(file, eeprom.read(0, geometry.size, show));
     if (action == "write") eeprom.write(data, show);
     if (action == "verify" || (action == "write" && verify)) compare(eeprom.read(0, data.size(), show), data, 0);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "i2c.h"
+#include "channel.h"
 
 namespace velta {
 
@@ -20,7 +20,7 @@ struct EepromGeometry {
 
 class Eeprom {
 public:
-    Eeprom(I2cBus &bus, const EepromGeometry &geometry);
+    Eeprom(I2cChannel &channel, const EepromGeometry &geometry);
     Bytes read(std::uint64_t address, std::uint64_t length, Show show);
     // Writes from address 0, page by page, and waits until the last write cycle ends.
     void write(const Bytes &data, Show show);
@@ -29,11 +29,14 @@ private:
     // Memory address bits beyond the address bytes travel in the device address.
     unsigned device_for(std::uint64_t address) const;
     Bytes address_bytes(std::uint64_t address) const;
-    // Acknowledge polling: addresses the device until it answers (the write cycle is over),
-    // leaving the bus claimed; Failure after the time-out.
-    void wait_ready(unsigned device);
+    // Runs a transaction; Failure naming what went wrong, unless the address of message
+    // `busy_at` was not acknowledged (the device is in a write cycle): then false.
+    bool run(std::vector<I2CMessage> &messages, std::size_t busy_at);
+    // Acknowledge polling, one address per transaction: returns how many went unanswered
+    // before the device answered; Failure after the time-out.
+    std::size_t wait_ready(unsigned device);
 
-    I2cBus &bus_;
+    I2cChannel &channel_;
     EepromGeometry geometry_;
 };
 

@@ -24,7 +24,8 @@ constexpr std::uint8_t kBlockProtect = 0x1C;
 
 constexpr std::uint64_t kSector = 4096;
 constexpr std::uint64_t kBlock = 65536;
-constexpr std::uint64_t kReadPiece = 65536;
+// A read is one command; its bytes come in calls of this many, between progress updates.
+constexpr std::uint64_t kReadPiece = 256 * 1024;
 
 // Well beyond the longest times data sheets give.
 constexpr std::chrono::milliseconds kProgramTimeout{1000};
@@ -115,8 +116,8 @@ FlashIdentity Flash::identify(SpiChannel &spi) {
 }
 
 Flash::Flash(SpiChannel &spi, std::uint32_t clock_hz, FlashGeometry geometry)
-    // A status poll reads about a millisecond's worth of bytes at most.
-    : spi_(spi), poll_bytes_(std::clamp<std::size_t>(clock_hz / 8000, 1, 4096)), geometry_(geometry) {
+    // A status batch reads at most about 10 ms worth of bytes.
+    : spi_(spi), clock_hz_(clock_hz), poll_(std::clamp<std::size_t>(clock_hz / 800, 16, 65536)), geometry_(geometry) {
     if (geometry_.size == 0 || geometry_.address_bytes == 0) {
         const FlashIdentity who = identify(spi_);
         if (geometry_.size == 0) geometry_.size = who.geometry.size;
@@ -149,14 +150,13 @@ Bytes Flash::read(std::uint64_t address, std::uint64_t length, Show show) {
     Bytes data(length);
     Bytes command = with_address(kFastRead, address);
     command.push_back(0x00);  // the fast read's dummy byte
-    spi_.begin();
-    spi_.write(command);
+    // One read command; chip-select stays asserted from one piece to the next.
+    spi_.transfer({spi_out(command.data(), command.size(), length == 0)});
     for (std::uint64_t at = 0; at < length; at += kReadPiece) {
         const std::uint64_t n = std::min(kReadPiece, length - at);
-        spi_.read(data.data() + at, n);
+        spi_.transfer({spi_in(data.data() + at, n, at + n == length)});
         progress.advance(n);
     }
-    spi_.end();
     progress.finish();
     return data;
 }
@@ -169,47 +169,67 @@ void Flash::require_writable() {
                       " has block-protect bits set (write status 0x01 with them cleared first)");
 }
 
-void Flash::write_enable() {
-    spi_.command({kWriteEnable});
-    const std::uint8_t s = status();
-    if ((s & kWriteEnableLatch) == 0 || s == 0xFF)
-        throw Failure("the flash did not take write enable (status register " + hex_byte(s) + ")");
+std::size_t Flash::first_batch(std::uint8_t opcode) const {
+    // What the last cycle of this kind took, and a little more; short at first.
+    const auto learned = cycle_bytes_.find(opcode);
+    if (learned == cycle_bytes_.end()) return std::clamp<std::size_t>(clock_hz_ / 80000, 1, poll_.size());  // 100 us
+    return std::min(learned->second + learned->second / 32 + 1, poll_.size());
 }
 
-void Flash::wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress) {
+void Flash::carry_out(const Bytes &command, const std::uint8_t *data, std::size_t length,
+                      std::chrono::milliseconds timeout, const std::string &what, Progress *progress) {
+    // Write enable, its check, the command and the first status batch in one stream.
+    std::uint8_t latch = 0;
+    const std::size_t batch = first_batch(command[0]);
+    std::vector<SPITransfer> set{spi_out(&kWriteEnable, 1, true), spi_out(&kReadStatus, 1, false),
+                                 spi_in(&latch, 1, true), spi_out(command.data(), command.size(), length == 0)};
+    if (length != 0) set.push_back(spi_out(data, length, true));
+    set.push_back(spi_out(&kReadStatus, 1, false));
+    set.push_back(spi_in(poll_.data(), batch, true));
+    spi_.transfer(set);
+    // Without the latch the chip ignores the command.
+    if ((latch & kWriteEnableLatch) == 0 || latch == 0xFF)
+        throw Failure("the flash did not take write enable (status register " + hex_byte(latch) + ")");
+    wait_ready(timeout, what, progress, command[0], batch);
+}
+
+void Flash::wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress,
+                       std::uint8_t opcode, std::size_t batch) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Bytes status(poll_bytes_);
-    // Start with single bytes for short cycles and read longer runs as the wait goes on.
-    std::size_t n = 1;
-    spi_.begin();
-    spi_.write({kReadStatus});
-    for (;;) {
-        spi_.read(status.data(), n);
-        if (!(status[n - 1] & kWriteInProgress)) break;
-        if (progress) progress->advance(0);
-        if (std::chrono::steady_clock::now() > deadline) {
-            spi_.end();
-            throw Failure(what + " did not finish within " + std::to_string(timeout.count()) + " ms");
+    std::uint64_t polled = 0;  // status bytes read before this batch
+    std::size_t next = std::clamp<std::size_t>(batch / 8, 16, poll_.size());
+    for (bool first = true;; first = false) {
+        if (batch == 0) {
+            batch = next;
+            next = std::min(next * 2, poll_.size());
+            spi_.transfer({spi_out(&kReadStatus, 1, false), spi_in(poll_.data(), batch, true)});
         }
-        n = std::min(n * 2, poll_bytes_);
+        const auto ready = std::find_if(poll_.begin(), poll_.begin() + static_cast<std::ptrdiff_t>(batch),
+                                        [](std::uint8_t s) { return !(s & kWriteInProgress); });
+        if (ready != poll_.begin() + static_cast<std::ptrdiff_t>(batch)) {
+            const std::uint64_t took = polled + static_cast<std::uint64_t>(ready - poll_.begin()) + 1;
+            // A cycle that outlasted the first batch may have run on between batches: allow more.
+            cycle_bytes_[opcode] = static_cast<std::size_t>(first ? took : took + took / 8);
+            // A write the chip took ends with the latch cleared.
+            if (*ready & kWriteEnableLatch) throw Failure("the flash did not take the " + what);
+            return;
+        }
+        polled += batch;
+        batch = 0;
+        if (progress) progress->advance(0);
+        // Both the host's clock and the status bytes clocked meanwhile tell the time gone.
+        const double wire_ms = static_cast<double>(polled) * 8000 / clock_hz_;
+        if (std::chrono::steady_clock::now() > deadline || wire_ms > static_cast<double>(timeout.count()))
+            throw Failure(what + " did not finish within " + std::to_string(timeout.count()) + " ms");
     }
-    spi_.end();
-    // A write the chip took ends with the latch cleared.
-    if (status[n - 1] & kWriteEnableLatch) throw Failure("the flash did not take the " + what);
 }
 
 void Flash::erase(std::uint8_t opcode, std::uint64_t address, std::chrono::milliseconds timeout) {
-    write_enable();
-    spi_.command(with_address(opcode, address));
-    wait_ready(timeout, "erase at " + at_address(address));
+    carry_out(with_address(opcode, address), nullptr, 0, timeout, "erase at " + at_address(address));
 }
 
 void Flash::program(std::uint64_t address, const std::uint8_t *data, std::size_t length) {
-    write_enable();
-    Bytes command = with_address(kPageProgram, address);
-    command.insert(command.end(), data, data + length);
-    spi_.command(command);
-    wait_ready(kProgramTimeout, "page program at " + at_address(address));
+    carry_out(with_address(kPageProgram, address), data, length, kProgramTimeout, "page program at " + at_address(address));
 }
 
 void Flash::program_range(std::uint64_t from, const Bytes &bytes, const Bytes &now, Progress *progress) {
@@ -285,7 +305,7 @@ std::string free_name(const std::string &image) {
 void Flash::restore(const Bytes &target, std::uint64_t from, const std::string &failure, const std::string &rescue_file) {
     const Bytes kept(target.begin() + static_cast<std::ptrdiff_t>(from), target.end());
     try {
-        wait_ready(kEraseTimeout, "write");
+        wait_ready(kEraseTimeout, "write", nullptr, 0, 0);
     } catch (const Failure &) {
         // A latch left set by the failed step says nothing about the bytes; read them.
     }
@@ -322,9 +342,7 @@ void Flash::restore(const Bytes &target, std::uint64_t from, const std::string &
 void Flash::erase_chip(Show show) {
     require_writable();
     Progress progress("erase", 0, show);
-    write_enable();
-    spi_.command({kChipErase});
-    wait_ready(kChipEraseTimeout, "chip erase", &progress);
+    carry_out({kChipErase}, nullptr, 0, kChipEraseTimeout, "chip erase", &progress);
     progress.finish();
 }
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "channel.h"
@@ -52,22 +53,31 @@ public:
 private:
     // Failure when the chip does not answer or its block-protect bits are set.
     void require_writable();
-    // Sets the write-enable latch and checks that the chip took it.
-    void write_enable();
+    // Sets the write-enable latch, sends `command` and `data` and reads a first batch of status
+    // bytes, all in one stream, then waits for the cycle to end. Failure when the chip did not
+    // take the latch, or did not carry the command out.
+    void carry_out(const Bytes &command, const std::uint8_t *data, std::size_t length, std::chrono::milliseconds timeout,
+                   const std::string &what, Progress *progress = nullptr);
     void erase(std::uint8_t opcode, std::uint64_t address, std::chrono::milliseconds timeout);
     void program(std::uint64_t address, const std::uint8_t *data, std::size_t length);
     // Programs the pages of [from, from + bytes.size()) whose bytes differ from `now`.
     void program_range(std::uint64_t from, const Bytes &bytes, const Bytes &now, Progress *progress);
-    // Polls the status register in one frame until the write in progress ends; Failure when
-    // the write-enable latch is still set then (the chip did not take the write).
-    void wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress = nullptr);
+    // Reads status bytes in batches until one shows the cycle of `opcode` over (the first
+    // `batch` of them already in poll_); Failure when the write-enable latch is still set
+    // then (the chip did not take the write), or after the time-out.
+    void wait_ready(std::chrono::milliseconds timeout, const std::string &what, Progress *progress, std::uint8_t opcode,
+                    std::size_t batch);
+    // Status bytes to read with a command: what its last cycle took, a little more.
+    std::size_t first_batch(std::uint8_t opcode) const;
     // After a failed write: puts `kept` back at `from`, or saves the range and throws.
     void restore(const Bytes &target, std::uint64_t from, const std::string &failure, const std::string &rescue_file);
     Bytes with_address(std::uint8_t opcode, std::uint64_t address) const;
     void check_range(std::uint64_t length) const;
 
     SpiChannel &spi_;
-    std::size_t poll_bytes_;
+    std::uint32_t clock_hz_;
+    Bytes poll_;  // status bytes of a batch
+    std::map<std::uint8_t, std::size_t> cycle_bytes_;  // status bytes each kind of cycle took
     FlashGeometry geometry_;
 };
 
