@@ -1,10 +1,12 @@
-"""SpiChannel.read(65536) throughput and the cost of a 1-byte SpiChannel.write from Python,
-printed beside bench_spi's C figures for the same calls, measured in the same run.
+"""The Python package's transactions beside bench_transfer's C figures for the same work,
+measured in the same run: SpiChannel.xfer of 64 KiB (throughput), and I2C transactions on a
+register device (host time per call): the C benchmark's pointer-write-then-read as one
+I2cChannel.transfer, the same through write_read, and a 1-message transfer.
 
-Both sides run against the simulated bridge with the set-up of bench_spi: a memory on
-chip-select 3, a 30 MHz clock, chip-select held asserted (no 2 ms release pause), virtual
-time, the engine log cleared as the C loop clears it. Times are CPU time of the process, as
-Google Benchmark's rates are, so other work on a shared machine does not count.
+Both sides run against the simulated bridge with the set-up of bench_transfer: a memory on SPI
+chip-select 3 at 30 MHz, a register device at 0x48 on an I2C channel at 400 kHz, virtual time,
+the engine log cleared as the C loop clears it. Times are CPU time of the process, as Google
+Benchmark's are, so other work on a shared machine does not count.
 
 Usage: bench_python.py BUILD_DIR"""
 
@@ -15,16 +17,20 @@ import sys
 import time
 from pathlib import Path
 
-CONFIG = {"wall_clock": False, "bridges": [{"type": 8, "channels": [{"bus": "spi", "devices": [
-    {"kind": "spi-memory", "name": "mem", "cs": 3, "mode": 0}]}]}]}
+CONFIG = {"wall_clock": False, "bridges": [
+    {"type": 8, "serial": "BENCHS", "channels": [{"bus": "spi", "devices": [
+        {"kind": "spi-memory", "name": "mem", "cs": 3, "mode": 0}]}]},
+    {"type": 8, "serial": "BENCHI", "channels": [{"bus": "i2c", "devices": [
+        {"kind": "i2c-register", "name": "temp", "address": 72, "temperature_c": 25.5}]}]}]}
+REGISTER = 0x48
 SECONDS = 1.0
 
 
-def c_figures(build):
-    """{name: (seconds per call, bytes per second)} of the C benchmarks for the same calls."""
-    run = subprocess.run([str(build / "bin" / "bench_spi"), "--benchmark_format=json",
-                          "--benchmark_filter=^BM_SPI_(Read/65536|Write/1)$"],
-                         check=True, capture_output=True, text=True)
+def c_figures(build, env=None):
+    """{name: (CPU seconds per call, bytes per second)} of bench_transfer's benchmarks."""
+    run = subprocess.run([str(build / "bin" / "bench_transfer"), "--benchmark_format=json",
+                          "--benchmark_filter=^BM_(SPI_Transfer/65536|I2C_RegisterRead_Transfer)$"],
+                         check=True, capture_output=True, text=True, env=env)
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
     return {b["name"]: (b["cpu_time"] * scale[b["time_unit"]], b.get("bytes_per_second", 0.0))
             for b in json.loads(run.stdout)["benchmarks"]}
@@ -38,7 +44,7 @@ def per_call(call, clear_every, clear_log):
         while (elapsed := time.process_time() - start) < SECONDS / 3:
             for _ in range(clear_every):
                 call()
-            clear_log(0)
+            clear_log()
             calls += clear_every
         best = min(best, elapsed / calls)
     return best
@@ -54,17 +60,35 @@ def main():
 
     c = c_figures(build)
     sim.load_config(CONFIG)
+    data = bytes(range(256)) * 256
     with velta.SpiChannel(0, clock=30_000_000) as spi:
-        spi.write(b"", end=False)  # chip-select asserted for the whole run
-        read = per_call(lambda: spi.read(65536, start=False, end=False), 1, sim.clear_log)
-        write = per_call(lambda: spi.write(b"\x5a", start=False, end=False), 1000, sim.clear_log)
+        xfer = per_call(lambda: spi.xfer(data), 1, lambda: sim.clear_log(0))
+    write, read = velta.I2cMessage.write, velta.I2cMessage.read
+    pointer, value, alone = write(REGISTER, b"\x00"), read(REGISTER, 2), read(REGISTER, 2)
+    clear = lambda: sim.clear_log(1)  # noqa: E731
+    with velta.I2cChannel(1, clock=400_000) as bus:
+        assert bus.write_read(REGISTER, b"\x00", 2)[0] == 25
+        transfer = per_call(lambda: bus.transfer(pointer, value), 100, clear)
+        helper = per_call(lambda: bus.write_read(REGISTER, b"\x00", 2), 100, clear)
+        single = per_call(lambda: bus.transfer(alone), 100, clear)
 
-    c_read_rate, c_write = c["BM_SPI_Read/65536"][1], c["BM_SPI_Write/1"][0]
-    print("SPI through the simulated bridge at 30 MHz, chip-select held, CPU time; C from bench_spi, same run")
-    print(f"  read(65536)   C      {c_read_rate / 1e6:8.1f} MB/s")
-    print(f"                Python {65536 / read / 1e6:8.1f} MB/s  ({65536 / read / c_read_rate:.0%} of C)")
-    print(f"  1-byte write  C      {c_write * 1e6:8.2f} us per call")
-    print(f"                Python {write * 1e6:8.2f} us per call  (+{(write - c_write) * 1e6:.2f} us)")
+    c_rate, c_read = c["BM_SPI_Transfer/65536"][1], c["BM_I2C_RegisterRead_Transfer"][0]
+    print("Python beside C (bench_transfer), simulated bridge, virtual time, CPU time, same run")
+    print(f"  SPI 64 KiB exchange, 30 MHz   C SPI_Transfer     {c_rate / 1e6:8.1f} MB/s")
+    print(f"                                SpiChannel.xfer    {65536 / xfer / 1e6:8.1f} MB/s  "
+          f"({65536 / xfer / c_rate:.0%} of C; at least 90% wanted)")
+    print(f"  I2C register read, 2 messages C I2C_Transfer     {c_read * 1e6:8.2f} us per call")
+    print(f"                                transfer(w, r)     {transfer * 1e6:8.2f} us per call  "
+          f"({transfer / c_read:.2f}x C; at most 3x wanted)")
+    print(f"                                write_read         {helper * 1e6:8.2f} us per call  "
+          f"({helper / c_read:.2f}x C)")
+    print(f"  I2C 2-byte read, 1 message    transfer(r)        {single * 1e6:8.2f} us per call  "
+          f"({single / c_read:.2f}x C's 2-message call)")
+    if "GLIBC_TUNABLES" in os.environ:
+        trimmed = c_figures(build, {k: v for k, v in os.environ.items() if k != "GLIBC_TUNABLES"})
+        print(f"  C with glibc trimming its heap after each call: SPI "
+              f"{trimmed['BM_SPI_Transfer/65536'][1] / 1e6:.1f} MB/s, I2C register read "
+              f"{trimmed['BM_I2C_RegisterRead_Transfer'][0] * 1e6:.2f} us per call")
 
 
 if __name__ == "__main__":

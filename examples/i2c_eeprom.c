@@ -1,6 +1,10 @@
 /* Writes 20 bytes into a 24-series EEPROM, reads them back with a random read, then scans the
  * bus for devices that acknowledge their address. On the simulated bridge's default board the
- * EEPROM (32 KiB, 64-byte pages, two address bytes) is at 0x50 on I2C index 2. */
+ * EEPROM (32 KiB, 64-byte pages, two address bytes) is at 0x50 on I2C index 2.
+ *
+ * Each transaction is one I2C_Transfer() call: an array of messages, each with an address, a
+ * direction, a length and a buffer. The library adds the start, repeated start and stop
+ * conditions, checks every acknowledge, and does not acknowledge the last byte read. */
 #include <stdio.h>
 #include <string.h>
 
@@ -9,46 +13,41 @@
 
 enum { kChannel = 2, kEeprom = 0x50, kLength = 20, kMemoryAddress = 0x0120 };
 
-/* Start, address for writing, stop: STATUS_SUCCESS when the device acknowledged. The buffer
- * must not be null even though no data byte is sent. */
-static KV_STATUS probe(KV_HANDLE handle, uint32_t address) {
-    uint8_t none = 0;
-    uint32_t done = 0;
-    return I2C_DeviceWrite(handle, address, 0, &none, &done, I2C_OPT_START | I2C_OPT_STOP);
+static uint8_t memoryAddress[2] = {(uint8_t)(kMemoryAddress >> 8), (uint8_t)kMemoryAddress};
+
+/* The address alone, no data: STATUS_SUCCESS when a device acknowledged it. */
+static KV_STATUS probe(KV_HANDLE handle, uint16_t address) {
+    I2CMessage message = {address, 0, 0, NULL};
+    return I2C_Transfer(handle, &message, 1, NULL);
 }
 
-/* Waits out the write cycle: the EEPROM does not acknowledge its address until it ends. */
-static KV_STATUS waitForAcknowledge(KV_HANDLE handle) {
+/* The memory address, then the data continuing the same write (I2C_MSG_NO_START). */
+static KV_STATUS writeEeprom(KV_HANDLE handle, uint8_t *data) {
+    I2CMessage write[] = {{kEeprom, 0, sizeof memoryAddress, memoryAddress},
+                          {kEeprom, I2C_MSG_NO_START, kLength, data}};
+    I2CTransferFault fault;
+    KV_STATUS status = I2C_Transfer(handle, write, 2, &fault);
+    if (status == STATUS_WRITE_REFUSED)
+        fprintf(stderr, "i2c_eeprom: message %u, byte %u refused\n", (unsigned)fault.message, (unsigned)fault.byte);
+    if (status != STATUS_SUCCESS) return status;
+    /* The write cycle: the EEPROM does not acknowledge its address until it ends. */
     for (int attempt = 0; attempt < 100; ++attempt) {
-        KV_STATUS status = probe(handle, kEeprom);
+        status = probe(handle, kEeprom);
         if (status != STATUS_NO_DEVICE) return status;
     }
     return STATUS_NO_DEVICE;
 }
 
-static KV_STATUS writeEeprom(KV_HANDLE handle, const uint8_t *data) {
-    uint8_t frame[2 + kLength] = {(uint8_t)(kMemoryAddress >> 8), (uint8_t)kMemoryAddress};
-    memcpy(frame + 2, data, kLength);
-    uint32_t done = 0;
-    KV_STATUS status = I2C_DeviceWrite(handle, kEeprom, sizeof frame, frame, &done,
-                                       I2C_OPT_START | I2C_OPT_STOP | I2C_OPT_ABORT_ON_NACK);
-    return status == STATUS_SUCCESS ? waitForAcknowledge(handle) : status;
-}
-
+/* The memory address written, then a repeated start and the read. */
 static KV_STATUS readEeprom(KV_HANDLE handle, uint8_t *data) {
-    uint8_t address[2] = {(uint8_t)(kMemoryAddress >> 8), (uint8_t)kMemoryAddress};
-    uint32_t done = 0;
-    /* No stop after the address: the read follows with a repeated start. */
-    KV_STATUS status = I2C_DeviceWrite(handle, kEeprom, sizeof address, address, &done, I2C_OPT_START);
-    if (status == STATUS_SUCCESS)
-        status = I2C_DeviceRead(handle, kEeprom, kLength, data, &done,
-                                I2C_OPT_START | I2C_OPT_STOP | I2C_OPT_NACK_FINAL_BYTE);
-    return status == STATUS_SUCCESS && done != kLength ? STATUS_IO_FAILURE : status;
+    I2CMessage randomRead[] = {{kEeprom, 0, sizeof memoryAddress, memoryAddress},
+                               {kEeprom, I2C_MSG_READ, kLength, data}};
+    return I2C_Transfer(handle, randomRead, 2, NULL);
 }
 
 static KV_STATUS scanBus(KV_HANDLE handle) {
     printf("devices:");
-    for (uint32_t address = 0x08; address <= 0x77; ++address) {
+    for (uint16_t address = 0x08; address <= 0x77; ++address) {
         KV_STATUS status = probe(handle, address);
         if (status == STATUS_SUCCESS) printf(" 0x%02X", (unsigned)address);
         else if (status != STATUS_NO_DEVICE) return status;

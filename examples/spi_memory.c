@@ -1,6 +1,10 @@
 /* Writes 300 bytes into a 25-series serial memory and reads them back: write enable, page
  * program split at page boundaries, status polling until each write cycle ends, one read.
- * On the simulated bridge's default board the memory is on SPI index 1, chip select 3. */
+ * On the simulated bridge's default board the memory is on SPI index 1, chip select 3.
+ *
+ * Each step is one SPI_Transfer() call: an array of transfers, each with bytes to send (or
+ * none: a fill byte goes out), room for the bytes that come back (or none), and whether
+ * chip-select is released after it. Chip-select is asserted at the start of the call. */
 #include <stdio.h>
 #include <string.h>
 
@@ -10,36 +14,25 @@
 enum { kChannel = 1, kPageSize = 256, kLength = 300, kStartAddress = 0x0180 };
 enum { kWriteEnable = 0x06, kPageProgram = 0x02, kReadStatus = 0x05, kRead = 0x03 };
 
-static const uint32_t kWholeFrame = SPI_XFER_CS_ASSERT_AT_START | SPI_XFER_CS_RELEASE_AT_END;
-
-static KV_STATUS send(KV_HANDLE handle, uint8_t *bytes, uint32_t count, uint32_t options) {
-    uint32_t done = 0;
-    KV_STATUS status = SPI_Write(handle, bytes, count, &done, options);
-    return status == STATUS_SUCCESS && done != count ? STATUS_IO_FAILURE : status;
-}
-
 static KV_STATUS waitWhileWriting(KV_HANDLE handle) {
+    static const uint8_t command = kReadStatus;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        uint8_t command = kReadStatus, statusByte = 0;
-        uint32_t done = 0;
-        KV_STATUS status = send(handle, &command, 1, SPI_XFER_CS_ASSERT_AT_START);
-        if (status == STATUS_SUCCESS) status = SPI_Read(handle, &statusByte, 1, &done, SPI_XFER_CS_RELEASE_AT_END);
+        uint8_t statusByte = 0;
+        SPITransfer poll[] = {{&command, NULL, 1, 0, 0, 0}, {NULL, &statusByte, 1, 0, 1, 0}};
+        KV_STATUS status = SPI_Transfer(handle, poll, 2);
         if (status != STATUS_SUCCESS) return status;
         if ((statusByte & 0x01) == 0) return STATUS_SUCCESS;
     }
     return STATUS_FAILURE;
 }
 
-/* Programs bytes that lie within one page. */
+/* Programs bytes that lie within one page: write enable in a frame of its own, then the page
+ * program command, its address and the data in the next frame. */
 static KV_STATUS programPage(KV_HANDLE handle, uint32_t address, const uint8_t *data, uint32_t count) {
-    uint8_t enable = kWriteEnable;
-    uint8_t frame[3 + kPageSize];
-    frame[0] = kPageProgram;
-    frame[1] = (uint8_t)(address >> 8);
-    frame[2] = (uint8_t)address;
-    memcpy(frame + 3, data, count);
-    KV_STATUS status = send(handle, &enable, 1, kWholeFrame);
-    if (status == STATUS_SUCCESS) status = send(handle, frame, 3 + count, kWholeFrame);
+    static const uint8_t enable = kWriteEnable;
+    const uint8_t command[3] = {kPageProgram, (uint8_t)(address >> 8), (uint8_t)address};
+    SPITransfer program[] = {{&enable, NULL, 1, 0, 1, 0}, {command, NULL, 3, 0, 0, 0}, {data, NULL, count, 0, 1, 0}};
+    KV_STATUS status = SPI_Transfer(handle, program, 3);
     return status == STATUS_SUCCESS ? waitWhileWriting(handle) : status;
 }
 
@@ -57,11 +50,9 @@ static KV_STATUS writeMemory(KV_HANDLE handle, uint32_t address, const uint8_t *
 }
 
 static KV_STATUS readMemory(KV_HANDLE handle, uint32_t address, uint8_t *data, uint32_t count) {
-    uint8_t command[3] = {kRead, (uint8_t)(address >> 8), (uint8_t)address};
-    uint32_t done = 0;
-    KV_STATUS status = send(handle, command, sizeof command, SPI_XFER_CS_ASSERT_AT_START);
-    if (status == STATUS_SUCCESS) status = SPI_Read(handle, data, count, &done, SPI_XFER_CS_RELEASE_AT_END);
-    return status == STATUS_SUCCESS && done != count ? STATUS_IO_FAILURE : status;
+    const uint8_t command[3] = {kRead, (uint8_t)(address >> 8), (uint8_t)address};
+    SPITransfer read[] = {{command, NULL, 3, 0, 0, 0}, {NULL, data, count, 0, 1, 0}};
+    return SPI_Transfer(handle, read, 2);
 }
 
 static int fail(const char *what, KV_STATUS status) {

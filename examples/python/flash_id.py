@@ -19,8 +19,8 @@ def main():
     args = parser.parse_args()
 
     with velta.SpiChannel(args.channel, clock=args.clock, cs=args.cs) as flash:
-        jedec = flash.exchange(b"\x9f\x00\x00\x00")[1:]
-        status = flash.exchange(b"\x05\x00")[1]
+        jedec = flash.xfer(b"\x9f\x00\x00\x00")[1:]
+        status = flash.xfer([0x05, 0x00])[1]
     if jedec in (b"\x00\x00\x00", b"\xff\xff\xff"):
         print(f"JEDEC ID: none ({jedec.hex()})")
     else:

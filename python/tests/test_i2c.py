@@ -82,3 +82,42 @@ def test_gpio_on_either_channel(velta_sim, make):
         assert velta_sim.engine_log(POSITION) == bytes([0x82, 0x0F, 0xFF, 0x83, 0x87])
         with pytest.raises(velta.BadParameter):
             velta.gpio_write(channel, 0x100, 0)
+
+
+def test_transfer_runs_messages_as_one_transaction(i2c, velta_sim):
+    write, read = velta.I2cMessage.write, velta.I2cMessage.read
+    # The memory address and the data as two messages, the second continuing the first.
+    i2c.transfer(write(0x50, b"\x00\x40"), write(0x50, b"abc", no_start=True))
+    pointer, data = write(0x50, b"\x00\x40"), read(0x50, 3)
+    i2c.transfer(pointer, data)
+    assert bytes(data) == b"abc" and list(data) == list(b"abc") and len(data) == 3
+    velta_sim.device_set(POSITION, "temp", "temperature_c", 25.5)
+    register = read(0x48, 2)
+    i2c.transfer(write(0x48, b"\x00"), register)
+    assert bytes(register) == i2c.write_read(0x48, b"\x00", 2) == b"\x19\x80"
+
+
+@pytest.mark.parametrize("messages, error, message_index, byte_index", [
+    (lambda w, r: [w(0x50, b"\x00\x00"), r(0x51, 2)], velta.NoDevice, 1, None),
+    (lambda w, r: [w(0x3C, b"\x01\x02\x03")], velta.WriteRefused, 0, 1),
+    (lambda w, r: [w(0x51, b"\x00", ignore_nack=True), w(0x3C, b"\x01", stop=True), w(0x3C, b"\x02\x03")],
+     velta.WriteRefused, 2, 1),
+])
+def test_a_missing_acknowledge_names_its_message_and_byte(i2c, velta_sim, messages, error, message_index,
+                                                            byte_index):
+    with pytest.raises(error) as caught:
+        i2c.transfer(*messages(velta.I2cMessage.write, velta.I2cMessage.read))
+    assert (caught.value.message_index, caught.value.byte_index) == (message_index, byte_index)
+    assert f"message {message_index}" in str(caught.value)
+    velta_sim.device_put(POSITION, "rec", "events", b"")
+    i2c.write(0x3C, b"\x07")
+    assert events(velta_sim) == ["start", "addr", "3c", "w", "write", "07", "ack", "stop"]
+
+
+def test_a_short_transfer_raises_io_failure_and_frees_the_bus(i2c, velta_sim):
+    # A read longer than one piece of the stream: the piece with the stop is never sent.
+    velta_sim.short_transfer("KV_Read", 1, 1)
+    with pytest.raises(velta.IOFailure):
+        i2c.read(0x3C, 100_000)
+    assert events(velta_sim)[-1] == "stop"
+    assert i2c.write_read(0x48, b"\x00", 2) == i2c.read(0x48, 2)

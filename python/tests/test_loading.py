@@ -50,6 +50,9 @@ C_TYPES = {
     "DeviceListEntry *": [ctypes.POINTER(_lib.DeviceListEntry)],
     "ChannelConfig *": [ctypes.POINTER(_lib.ChannelConfig)],
     "I2CChannelConfig *": [ctypes.POINTER(_lib.I2CChannelConfig)],
+    "const SPITransfer *": [ctypes.POINTER(_lib.SPITransfer)],
+    "const I2CMessage *": [ctypes.POINTER(_lib.I2CMessage)],
+    "I2CTransferFault *": [ctypes.POINTER(_lib.I2CTransferFault)],
 }
 HEADERS = ["MiddleLayer/src/korvin_mid.h", "TopLayer/SPI/src/libVELTA_spi.h", "TopLayer/I2C/src/libVELTA_i2c.h",
            "TQlib/include/tq_api.h", "simulator/include/kvsim.h"]

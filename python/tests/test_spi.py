@@ -1,4 +1,5 @@
 import array
+import time
 
 import pytest
 
@@ -101,10 +102,10 @@ def test_refused_opens_raise_and_leave_the_channel_free(velta_sim, make, error, 
 
 
 @pytest.mark.parametrize("fault, call, error, status", [
-    (("fail_call", "KV_Write", 2, 4), lambda s: s.write(b"\x01"), velta.IOFailure, velta.Status.IO_FAILURE),
+    (("fail_call", "KV_Write", 1, 4), lambda s: s.write(b"\x01"), velta.IOFailure, velta.Status.IO_FAILURE),
     (("fail_call", "KV_Read", 1, 101), lambda s: s.read(4), velta.VeltaError, 101),
     (("short_transfer", "KV_Read", 1, 3), lambda s: s.read(4), velta.IOFailure, velta.Status.IO_FAILURE),
-    (("short_transfer", "KV_Write", 2, 1), lambda s: s.exchange(b"\x01\x02"), velta.IOFailure,
+    (("short_transfer", "KV_Write", 1, 1), lambda s: s.exchange(b"\x01\x02"), velta.IOFailure,
      velta.Status.IO_FAILURE),
 ])
 def test_driver_faults_raise_with_their_status(spi, velta_sim, fault, call, error, status):
@@ -113,6 +114,9 @@ def test_driver_faults_raise_with_their_status(spi, velta_sim, fault, call, erro
         call(spi)
     assert caught.value.status == status and type(caught.value.status) is type(status)
     assert caught.value.operation.startswith("SPI_")
+    # Nothing the failed call left queued is taken for the next call's answer.
+    velta_sim.device_put(0, "rec", "answers", b"\x42\x43")
+    assert spi.read(2) == b"\x42\x43"
 
 
 def test_a_closed_or_busy_channel_is_refused(spi):
@@ -129,3 +133,30 @@ def test_a_closed_or_busy_channel_is_refused(spi):
 def test_channels_lists_the_bridges(velta_sim):
     assert [(c.index, c.device_type, c.serial, c.location & 0xF) for c in velta.channels()] == [
         (0, 8, "KV8S0001", 1), (1, 8, "KV8S0002", 1)]
+
+
+def test_xfer_programs_and_reads_back_the_memory(velta_sim):
+    velta_sim.device_set(1, "mem", "write_cycle_us", 50)
+    with velta.SpiChannel(1) as memory:
+        memory.xfer([0x06])  # write enable, its own frame
+        memory.xfer(b"\x02\x00\x10", keep_cs=True)  # page program: command and address ...
+        memory.xfer(b"hello")  # ... and data in the same frame, written when it ends
+        polls = 1
+        while memory.xfer([0x05, 0x00])[1] & 1:
+            polls += 1
+            assert polls < 100
+        assert polls > 1  # the write cycle was seen, and its end
+        reply = memory.xfer([0x03, 0x00, 0x10] + [0] * 5)
+        assert reply[3:] == list(b"hello")
+        assert memory.xfer(bytearray(b"\x03\x00\x11\x00\x00"))[3:] == b"el"
+
+
+def test_xfer_keeps_chip_select_and_waits_when_asked(spi, velta_sim, frames_of):
+    velta_sim.device_put(0, "rec", "answers", b"\x10\x20\x30")
+    assert spi.xfer([0x01, 0x02], keep_cs=True) == [0x10, 0x20]
+    began = time.monotonic()
+    assert spi.xfer(b"\x03", delay_us=20_000) == b"\x30"
+    assert time.monotonic() - began >= 0.02
+    assert frames_of(velta_sim, 0, "rec") == [(24, b"\x01\x02\x03")]
+    with pytest.raises(velta.BadParameter):
+        spi.xfer([0x100])

@@ -8,12 +8,12 @@ package, else through the system loader. A missing driver raises :class:`DriverN
 from .channel import ChannelInfo, channels, gpio_read, gpio_write
 from .errors import (BadHandle, BadParameter, DriverError, DriverNotFound, Failure, IOFailure, LibraryNotFound,
                      NoDevice, NoResources, Status, Unsupported, VeltaError, WriteRefused)
-from .i2c import I2cChannel
+from .i2c import I2cChannel, I2cMessage
 from .spi import SpiChannel
 from ._version import __version__
 
 __all__ = [
-    "BadHandle", "BadParameter", "ChannelInfo", "DriverError", "DriverNotFound", "Failure", "I2cChannel", "IOFailure",
+    "BadHandle", "BadParameter", "ChannelInfo", "DriverError", "DriverNotFound", "Failure", "I2cChannel", "I2cMessage", "IOFailure",
     "LibraryNotFound", "NoDevice", "NoResources", "SpiChannel", "Status", "Unsupported", "VeltaError",
     "WriteRefused", "channels", "gpio_read", "gpio_write", "load",
 ]

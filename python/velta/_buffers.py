@@ -10,18 +10,20 @@ class Source:
     are used in place; anything else (a slice of bytes, a non-contiguous view) is copied once."""
 
     def __init__(self, data):
-        view = memoryview(data)
-        if not view.c_contiguous:
-            view = memoryview(view.tobytes())
-        view = view.cast("B")
-        self.length = view.nbytes
-        if not view.readonly:
-            self._keep = (ctypes.c_char * self.length).from_buffer(view)
-            self.address = ctypes.addressof(self._keep)
-            return
-        whole = view.obj if isinstance(view.obj, bytes) and len(view.obj) == self.length else view.tobytes()
-        self._keep = ctypes.c_char_p(whole)
-        self.address = ctypes.cast(self._keep, ctypes.c_void_p).value
+        if type(data) is not bytes:  # bytes, the common case, need no view
+            view = memoryview(data)
+            if not view.c_contiguous:
+                view = memoryview(view.tobytes())
+            view = view.cast("B")
+            if not view.readonly:
+                self.length = view.nbytes
+                self._keep = (ctypes.c_char * self.length).from_buffer(view)
+                self.address = ctypes.addressof(self._keep)
+                return
+            data = view.obj if isinstance(view.obj, bytes) and len(view.obj) == view.nbytes else view.tobytes()
+        self.length = len(data)
+        self._keep = ctypes.c_char_p(data)  # points into the bytes object itself
+        self.address = ctypes.c_void_p.from_buffer(self._keep).value
 
 
 class Sink:
@@ -36,12 +38,3 @@ class Sink:
         """What was received, as bytes (the one copy made)."""
         return self._buffer.raw
 
-
-def chunks(length, limit):
-    """(offset, size, first, last) pieces of at most ``limit`` bytes; one empty piece for 0."""
-    if length == 0:
-        yield 0, 0, True, True
-        return
-    for offset in range(0, length, limit):
-        size = min(limit, length - offset)
-        yield offset, size, offset == 0, offset + size == length

@@ -46,6 +46,19 @@ class I2CChannelConfig(ctypes.Structure):
     _fields_ = [("ClockRate", c_uint32), ("LatencyTimer", c_uint8), ("configOptions", c_uint32)]
 
 
+class I2CMessage(ctypes.Structure):
+    _fields_ = [("address", ctypes.c_uint16), ("flags", ctypes.c_uint16), ("length", c_uint32), ("buffer", BUFFER)]
+
+
+class I2CTransferFault(ctypes.Structure):
+    _fields_ = [("message", c_uint32), ("byte", c_uint32)]
+
+
+class SPITransfer(ctypes.Structure):
+    _fields_ = [("txBuffer", BUFFER), ("rxBuffer", BUFFER), ("length", c_uint32), ("delayUs", c_uint32),
+                ("releaseCS", c_uint8), ("fillByte", c_uint8)]
+
+
 P = POINTER
 STATUS = c_uint32
 
@@ -62,14 +75,14 @@ VELTA_PROTOTYPES = {
     "SPI_ReadWrite": (STATUS, [KV_HANDLE, BUFFER, BUFFER, c_uint32, P(c_uint32), c_uint32]),
     "SPI_ToggleCS": (STATUS, [KV_HANDLE, c_uint8]),
     "SPI_IsBusy": (STATUS, [KV_HANDLE, P(c_uint8)]),
+    "SPI_Transfer": (STATUS, [KV_HANDLE, P(SPITransfer), c_uint32]),
     "I2C_OpenChannel": (STATUS, [c_uint32, P(KV_HANDLE)]),
     "I2C_InitChannel": (STATUS, [KV_HANDLE, P(I2CChannelConfig)]),
     "I2C_CloseChannel": (STATUS, [KV_HANDLE]),
     "I2C_Stop": (STATUS, [KV_HANDLE]),
     "I2C_DeviceWrite": (STATUS, [KV_HANDLE, c_uint32, c_uint32, BUFFER, P(c_uint32), c_uint32]),
     "I2C_DeviceRead": (STATUS, [KV_HANDLE, c_uint32, c_uint32, BUFFER, P(c_uint32), c_uint32]),
-    "I2C_FastWrite": (STATUS, [KV_HANDLE, c_uint32, c_uint32, BUFFER, BUFFER, P(c_uint32), c_uint32]),
-    "I2C_FastRead": (STATUS, [KV_HANDLE, c_uint32, c_uint32, BUFFER, BUFFER, P(c_uint32), c_uint32]),
+    "I2C_Transfer": (STATUS, [KV_HANDLE, P(I2CMessage), c_uint32, P(I2CTransferFault)]),
     "Mid_PurgeDevice": (STATUS, [KV_HANDLE]),
     "KV_WriteGPIO": (STATUS, [KV_HANDLE, c_uint8, c_uint8]),
     "KV_ReadGPIO": (STATUS, [KV_HANDLE, P(c_uint8)]),

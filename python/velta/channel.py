@@ -62,6 +62,13 @@ class Channel:
                 _lib.check(status, init_function)
         self._handle = handle
 
+    def _check(self, status, operation):
+        """Raises the exception of a failed transfer, first dropping the answers it left in the
+        channel's queue, so that the next call does not read them as its own."""
+        if status != Status.SUCCESS:
+            _lib.velta().Mid_PurgeDevice(self.handle)
+            _lib.check(status, operation)
+
     @property
     def handle(self):
         """The channel's handle (a ctypes ``c_void_p``); raises once the channel is closed."""

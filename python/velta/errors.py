@@ -22,7 +22,12 @@ class Status(enum.IntEnum):
 
 class VeltaError(Exception):
     """An operation failed. ``status`` is a :class:`Status` (or the driver's own integer
-    status), ``operation`` names the C function or method that failed."""
+    status), ``operation`` names the C function or method that failed. An I2C transaction
+    that was not acknowledged names where: ``message_index`` (from 0) and ``byte_index`` (the
+    data byte from 0, None for the address); both are None elsewhere."""
+
+    message_index = None
+    byte_index = None
 
     def __init__(self, status, operation, text=None):
         try:

@@ -3,13 +3,12 @@
 import ctypes
 
 from . import _lib
-from ._buffers import Sink, Source, chunks
+from ._buffers import Sink, Source
 from .channel import Channel
 from .errors import BadParameter, IOFailure, Status, fits
 
 IN_BITS, ASSERT_CS, RELEASE_CS = 0x01, 0x02, 0x04
 CS_ACTIVE_LOW = 0x20
-MAX_TRANSFER = 65536  # bytes one engine command moves; longer transfers are split
 CLOCK_PIN, DATA_OUT_PIN, CS_CANDIDATES = 0x01, 0x02, 0xF8
 LATENCY_MS = 2
 
@@ -24,6 +23,13 @@ def _options(mode, cs, active_low, operation):
     if cs not in (3, 4, 5, 6, 7):
         _refuse(operation, f"chip-select pin {cs!r} is not 3 to 7")
     return mode | (cs - 3) << 2 | (CS_ACTIVE_LOW if active_low else 0)
+
+
+def _source(data):
+    """``data`` handed over by address, refused when the library cannot take its length."""
+    source = Source(data)
+    fits(source.length, ctypes.c_uint32, "byte count", "SPI_Transfer")
+    return source
 
 
 def _bit_count(bits, operation):
@@ -54,41 +60,49 @@ class SpiChannel(Channel):
         config = _lib.ChannelConfig(ClockRate=clock, LatencyTimer=LATENCY_MS, configOptions=options, Pin=pins)
         self._adopt("SPI_OpenChannel", index, "SPI_InitChannel", config)
 
-    def _transfer(self, operation, call, length, start, end):
-        """Runs ``call(offset, size, options, done)`` over pieces of at most 64 KiB, asserting
-        chip-select before the first and releasing it after the last, as asked. A length of 0
-        moves only chip-select: a bit transfer of no bits does exactly that."""
-        done = ctypes.c_uint32()
-        for offset, size, first, last in chunks(length, MAX_TRANSFER):
-            options = (ASSERT_CS if start and first else 0) | (RELEASE_CS if end and last else 0)
-            _lib.check(call(offset, size, options | (IN_BITS if size == 0 else 0), ctypes.byref(done)), operation)
-            if done.value != size:
-                raise IOFailure(Status.IO_FAILURE, operation, f"{done.value} of {size} bytes moved")
+    def _frame(self, tx, rx, length, release, delay_us=0):
+        """One transfer set of ``length`` bytes out of address ``tx`` (None: zeros) into ``rx``
+        (None: discarded). Chip-select is asserted first (no change when a frame is open)
+        and, with ``release``, released after."""
+        transfer = _lib.SPITransfer(tx, rx, length, delay_us, 1 if release else 0, 0)
+        self._check(_lib.velta().SPI_Transfer(self.handle, ctypes.byref(transfer), 1), "SPI_Transfer")
+
+    def xfer(self, data, *, keep_cs=False, delay_us=0):
+        """Sends ``data`` and returns what came in meanwhile, in one frame (full duplex): a
+        list of byte values gives a list back, as spidev does; any bytes-like object gives
+        bytes (no conversion, so large transfers run at the library's speed). ``keep_cs``
+        leaves chip-select asserted afterwards, so the next call continues the frame;
+        ``delay_us`` waits that many microseconds after the transfer (and the release)."""
+        as_list = isinstance(data, (list, tuple))
+        if as_list:
+            try:
+                data = bytes(data)
+            except (TypeError, ValueError):
+                _refuse("SpiChannel.xfer", "data holds a value that is not a byte, 0 to 255")
+        delay_us = fits(delay_us, ctypes.c_uint32, "delay", "SpiChannel.xfer")
+        source = _source(data)
+        sink = Sink(source.length)
+        self._frame(source.address, sink.address, source.length, not keep_cs, delay_us)
+        return list(sink.bytes()) if as_list else sink.bytes()
 
     def write(self, data, start=True, end=True):
-        """Sends the bytes of any bytes-like ``data``. ``start`` asserts chip-select first,
-        ``end`` releases it afterwards (at least 2 ms after the call began)."""
-        source, lib, handle = Source(data), _lib.velta(), self.handle
-        self._transfer("SPI_Write", lambda offset, size, options, done: lib.SPI_Write(
-            handle, source.address + offset, size, done, options), source.length, start, end)
+        """Sends the bytes of any bytes-like ``data`` in one frame. ``end=False`` leaves
+        chip-select asserted, so the next call continues the frame; ``start`` is kept for older
+        scripts: chip-select is asserted for every transfer (no change when it already is)."""
+        source = _source(data)
+        self._frame(source.address, None, source.length, end)
 
     def read(self, n, start=True, end=True):
         """Reads ``n`` bytes (data out held low) and returns them as bytes. ``start`` and
         ``end`` as in :meth:`write`."""
-        n = fits(n, ctypes.c_size_t, "byte count", "SPI_Read")
-        sink, lib, handle = Sink(n), _lib.velta(), self.handle
-        self._transfer("SPI_Read", lambda offset, size, options, done: lib.SPI_Read(
-            handle, sink.address + offset, size, done, options), n, start, end)
+        sink = Sink(fits(n, ctypes.c_uint32, "byte count", "SPI_Transfer"))
+        self._frame(None, sink.address, sink.length, end)
         return sink.bytes()
 
     def exchange(self, data, start=True, end=True):
-        """Sends ``data`` and returns the bytes received meanwhile (full duplex)."""
-        source, lib, handle = Source(data), _lib.velta(), self.handle
-        sink = Sink(source.length)
-        self._transfer("SPI_ReadWrite", lambda offset, size, options, done: lib.SPI_ReadWrite(
-            handle, sink.address + offset, source.address + offset, size, done, options),
-            source.length, start, end)
-        return sink.bytes()
+        """Sends ``data`` and returns the bytes received meanwhile (full duplex): :meth:`xfer`
+        with ``keep_cs=not end``."""
+        return self.xfer(data, keep_cs=not end)
 
     def write_bits(self, value, bits, start=True, end=True):
         """Sends the ``bits`` low bits of the integer ``value``, most significant first."""
