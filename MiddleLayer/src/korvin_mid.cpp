@@ -464,6 +464,8 @@ KV_STATUS StreamPieces::flush() {
     uint32_t got = 0;
     status = readAll(handle_, expected, answers_.get(), &got);
     answered_ = got;
+    // Answers that came too late must not be taken by the next call as its own.
+    if (status != STATUS_SUCCESS) Mid_PurgeDevice(handle_);
     return status;
 }
 

@@ -46,7 +46,8 @@ public:
     // Sends the piece, with a send-immediate when answers are due, and reads its answers;
     // answers() then holds answered() of them. A write
     // the driver cut short is completed first, so the engine is not left inside a command, and
-    // the call still fails with STATUS_IO_FAILURE.
+    // the call still fails with STATUS_IO_FAILURE. After a failed answer read the channel's
+    // input is purged, so no late answer reaches the next call.
     KV_STATUS flush();
     const uint8_t *answers() const { return answers_.get(); }
     size_t answered() const { return answered_; }

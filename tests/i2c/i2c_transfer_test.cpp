@@ -179,6 +179,16 @@ TEST_F(I2cTransfer, MissingAcknowledgesAreReportedWhereTheyHappened) {
     EXPECT_EQ(transfer({{0x3C, I2C_MSG_IGNORE_NACK, 3, data}}), STATUS_SUCCESS);
 }
 
+// After a refusal no later write reaches its device, even one that would share the stream.
+TEST_F(I2cTransfer, NoWriteFollowsARefusal) {
+    uint8_t page[] = {0x00, 0x10, 0x41, 0x42};
+    const Bytes before = device_data("eeprom", "memory");
+    I2CTransferFault fault{99, 99};
+    EXPECT_EQ(transfer({{0x52, 0, 1, page}, {0x50, 0, 4, page}}, &fault), STATUS_NO_DEVICE);
+    EXPECT_EQ(fault.message, 0u);
+    EXPECT_EQ(device_data("eeprom", "memory"), before);
+}
+
 TEST_F(I2cTransfer, RefusedBeforeAnythingIsSent) {
     uint8_t byte = 0;
     const struct {

@@ -147,6 +147,18 @@ TEST_F(Flash, PageProgramAndWholeChipRead) {
     EXPECT_TRUE(back == memory);
 }
 
+// Answers a failed read left behind never reach the next transfer as its own.
+TEST_F(Flash, ReadAfterAShortAnswerGetsItsOwnBytes) {
+    const Bytes memory = device_data("flash", "memory");
+    const uint8_t read[] = {0x03, 0x00, 0x00, 0x10};
+    Bytes back(64, 0xEE);
+    const SPITransfer set[] = {{read, nullptr, 4, 0, 0, 0}, {nullptr, back.data(), 64, 0, 1, 0}};
+    ASSERT_EQ(kvsim_short_transfer(KVSIM_Read, 1, 10), 0);
+    EXPECT_EQ(SPI_Transfer(handle, set, 2), STATUS_IO_FAILURE);
+    ASSERT_EQ(SPI_Transfer(handle, set, 2), STATUS_SUCCESS);
+    EXPECT_EQ(back, Bytes(memory.begin() + 0x10, memory.begin() + 0x50));
+}
+
 // Two SPI channels and an I2C channel, each opened, used and closed by a thread of its own:
 // every byte comes back as sent.
 TEST(TransferThreads, ChannelsOfTheirOwnRunSideBySide) {

@@ -119,7 +119,7 @@ TEST_F(Velta, FlashWriteWaitsOutLongProgramCyclesAndGivesUpOnStuckOnes) {
             "devices": [{"kind": "spi-memory", "name": "flash", "cs": 3, "size": 65536, "needs_erase": true,
             "jedec_id": 5914640, "write_cycle_us": )") + cycle_us + "}]}]}]}");
         const bool slow = cycle_us == std::string("30000");
-        const ToolRun run = velta({"flash", "write", "0", "--size", "65536", "--addr-bytes", "2", slow ? "data.bin" : "other.bin"});
+        const ToolRun run = velta({"flash", "write", "-y", "0", "--size", "65536", "--addr-bytes", "2", slow ? "data.bin" : "other.bin"});
         if (slow) {
             EXPECT_EQ(run.err, "");
             EXPECT_EQ(ok({"flash", "verify", "0", "--size", "65536", "--addr-bytes", "2", "data.bin"}), "");

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-
 namespace velta {
 
 namespace {
@@ -28,7 +27,7 @@ void EepromGeometry::settle() {
     if (device > 0x7F) throw UsageError("the EEPROM address must be at most 0x7f");
 }
 
-Eeprom::Eeprom(I2cChannel &channel, const EepromGeometry &geometry) : channel_(channel), geometry_(geometry) {}
+Eeprom::Eeprom(I2cChannel &channel, const EepromGeometry &geometry) : bus_(channel), geometry_(geometry) {}
 
 unsigned Eeprom::device_for(std::uint64_t address) const {
     return geometry_.device | static_cast<unsigned>(address >> (8 * geometry_.address_bytes));
@@ -40,30 +39,6 @@ Bytes Eeprom::address_bytes(std::uint64_t address) const {
     return bytes;
 }
 
-namespace {
-
-I2CMessage message(unsigned device, std::uint16_t flags, std::uint8_t *buffer = nullptr, std::size_t length = 0) {
-    return I2CMessage{static_cast<std::uint16_t>(device), flags, static_cast<std::uint32_t>(length), buffer};
-}
-
-}  // namespace
-
-bool Eeprom::run(std::vector<I2CMessage> &messages, std::size_t busy_at) {
-    I2CTransferFault fault{};
-    const KV_STATUS status =
-        I2C_Transfer(channel_.handle(), messages.data(), static_cast<std::uint32_t>(messages.size()), &fault);
-    if (status == STATUS_SUCCESS) return true;
-    const I2CMessage &failed = messages[fault.message];
-    const std::string device = channel_.device_name(failed.address);
-    if (status == STATUS_NO_DEVICE && fault.message == busy_at) return false;
-    if (status == STATUS_NO_DEVICE) check(status, "no answer from " + device);
-    if (status == STATUS_WRITE_REFUSED)
-        check(status, device + " refused data byte " + std::to_string(fault.byte + 1) + " of " + std::to_string(failed.length));
-    I2C_Stop(channel_.handle());  // the bus is ours to give back after any other failure
-    check(status, "I2C transfer with " + channel_.device_name(messages[0].address));
-    return false;
-}
-
 Bytes Eeprom::read(std::uint64_t address, std::uint64_t length, Show show) {
     Progress progress("read", length, show);
     Bytes data(length);
@@ -72,10 +47,8 @@ Bytes Eeprom::read(std::uint64_t address, std::uint64_t length, Show show) {
         const std::uint64_t at = address + done;
         const std::uint64_t n = std::min(length - done, block - at % block);
         // A random read: the address written, then a repeated start for the read.
-        Bytes pointer = address_bytes(at);
-        std::vector<I2CMessage> messages{message(device_for(at), 0, pointer.data(), pointer.size()),
-                                         message(device_for(at), I2C_MSG_READ, data.data() + done, n)};
-        run(messages, messages.size());
+        const Bytes in = bus_.write_read(device_for(at), address_bytes(at), n);
+        std::copy(in.begin(), in.end(), data.begin() + static_cast<std::ptrdiff_t>(done));
         done += n;
         progress.advance(n);
     }
@@ -85,11 +58,10 @@ Bytes Eeprom::read(std::uint64_t address, std::uint64_t length, Show show) {
 
 std::size_t Eeprom::wait_ready(unsigned device) {
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-    std::vector<I2CMessage> probe{message(device, 0)};
     std::size_t unanswered = 0;
-    for (; !run(probe, 0); ++unanswered) {
+    for (; !bus_.probe(device, false); ++unanswered) {
         if (std::chrono::steady_clock::now() > deadline)
-            check(STATUS_NO_DEVICE, "no answer from " + channel_.device_name(device) + " within " +
+            check(STATUS_NO_DEVICE, "no answer from " + bus_.device_name(device) + " within " +
                                         std::to_string(kReadyTimeout.count()) + " ms");
     }
     return unanswered;
@@ -107,17 +79,16 @@ void Eeprom::write(const Bytes &data, Show show) {
         Bytes page = address_bytes(at);
         page.insert(page.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
         if (at != 0 && !learned) {
-            const std::size_t polled = wait_ready(device);
-            probes = polled;
+            probes = wait_ready(device);
             learned = true;
         }
-        std::vector<I2CMessage> messages(at != 0 ? probes : 0, message(device, I2C_MSG_IGNORE_NACK | I2C_MSG_STOP));
-        messages.push_back(message(device, 0, page.data(), page.size()));
-        if (!run(messages, messages.size() - 1)) {
+        std::vector<I2CMessage> messages(at != 0 ? probes : 0, i2c_message(device, I2C_MSG_IGNORE_NACK | I2C_MSG_STOP));
+        messages.push_back(i2c_message(device, 0, page.data(), page.size()));
+        if (!bus_.run(messages, messages.size() - 1)) {
             // Still busy: a device that refuses its address ignores the bytes after it.
             probes += wait_ready(device) + 1;
             messages.assign(1, messages.back());
-            if (!run(messages, messages.size())) check(STATUS_NO_DEVICE, "no answer from " + channel_.device_name(device));
+            bus_.run(messages);
         }
         at += n;
         progress.advance(n);

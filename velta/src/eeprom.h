@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "channel.h"
+#include "i2c.h"
 
 namespace velta {
 
@@ -29,14 +29,11 @@ private:
     // Memory address bits beyond the address bytes travel in the device address.
     unsigned device_for(std::uint64_t address) const;
     Bytes address_bytes(std::uint64_t address) const;
-    // Runs a transaction; Failure naming what went wrong, unless the address of message
-    // `busy_at` was not acknowledged (the device is in a write cycle): then false.
-    bool run(std::vector<I2CMessage> &messages, std::size_t busy_at);
     // Acknowledge polling, one address per transaction: returns how many went unanswered
     // before the device answered; Failure after the time-out.
     std::size_t wait_ready(unsigned device);
 
-    I2cChannel &channel_;
+    I2cBus bus_;
     EepromGeometry geometry_;
 };
 

@@ -9,9 +9,6 @@ namespace velta {
 
 namespace {
 
-// Bytes read per fast-mode command stream (each byte takes 12 command bytes).
-constexpr std::size_t kReadChunk = 4096;
-
 std::string cell(const char *format, unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, format, value);
@@ -20,100 +17,65 @@ std::string cell(const char *format, unsigned value) {
 
 }  // namespace
 
-std::string I2cBus::device_name(unsigned device) const {
-    return "device " + hex_byte(device) + " on I2C channel " + std::to_string(channel_.index());
+I2CMessage i2c_message(unsigned device, std::uint16_t flags, std::uint8_t *buffer, std::size_t length) {
+    return I2CMessage{static_cast<std::uint16_t>(device), flags, static_cast<std::uint32_t>(length), buffer};
 }
 
-void I2cBus::fail(KV_STATUS status, const std::string &what) {
-    I2C_Stop(channel_.handle());
+bool I2cBus::run(std::vector<I2CMessage> &messages, std::size_t busy_at) {
+    fault_ = {};
+    const KV_STATUS status =
+        I2C_Transfer(channel_.handle(), messages.data(), static_cast<std::uint32_t>(messages.size()), &fault_);
+    if (status == STATUS_SUCCESS) return true;
+    // A missing acknowledge: the transfer has already given the bus back with a stop.
+    const bool refused = status == STATUS_NO_DEVICE || status == STATUS_WRITE_REFUSED;
+    if (refused && fault_.message < messages.size()) {
+        const I2CMessage &failed = messages[fault_.message];
+        const std::string device = device_name(failed.address);
+        if (status == STATUS_NO_DEVICE && fault_.message == busy_at) return false;
+        if (status == STATUS_NO_DEVICE) check(status, "no answer from " + device);
+        check(status, device + " refused data byte " + std::to_string(fault_.byte + 1) + " of " + std::to_string(failed.length));
+    }
+    I2C_Stop(channel_.handle());  // the bus is ours to give back after any other failure
+    const std::string what = "I2C transfer with " + device_name(messages[0].address);
     check(status, what);
-    throw Failure(what);
+    throw Failure(what, status);
 }
 
-void I2cBus::stop() { check(I2C_Stop(channel_.handle()), "I2C stop"); }
-
-bool I2cBus::address(unsigned device, bool read) {
-    std::uint8_t none = 0;
-    std::uint32_t count = 0;
-    const KV_STATUS status = read ? I2C_DeviceRead(channel_.handle(), device, 0, &none, &count, I2C_OPT_START)
-                                  : I2C_DeviceWrite(channel_.handle(), device, 0, &none, &count, I2C_OPT_START);
-    if (status == STATUS_NO_DEVICE) {
-        stop();
-        return false;
-    }
-    if (status != STATUS_SUCCESS) fail(status, "cannot address " + device_name(device));
-    return true;
+void I2cBus::write(unsigned device, const Bytes &data) {
+    Bytes out = data;
+    std::vector<I2CMessage> messages{i2c_message(device, 0, out.data(), out.size())};
+    run(messages);
 }
 
-void I2cBus::write(unsigned device, const Bytes &data, bool stop_after) {
-    if (!address(device, false)) check(STATUS_NO_DEVICE, "no answer from " + device_name(device));
-    send(device, data, stop_after);
-}
-
-void I2cBus::send(unsigned device, const Bytes &data, bool stop_after) {
-    if (data.empty()) {
-        if (stop_after) stop();
-        return;
-    }
-    // An acknowledge that never arrives counts as refused.
-    Bytes acks(data.size(), 1);
-    std::uint32_t count = 0;
-    const std::uint32_t options = I2C_OPT_FAST_BYTES | I2C_OPT_SKIP_ADDRESS | (stop_after ? I2C_OPT_STOP : 0);
-    const KV_STATUS status = I2C_FastWrite(channel_.handle(), device, static_cast<std::uint32_t>(data.size()),
-                                           const_cast<std::uint8_t *>(data.data()), acks.data(), &count, options);
-    if (status != STATUS_SUCCESS) fail(status, "cannot write to " + device_name(device));
-    const auto refused = std::find_if(acks.begin(), acks.end(), [](std::uint8_t a) { return (a & 1) != 0; });
-    if (refused != acks.end())
-        fail(STATUS_WRITE_REFUSED, device_name(device) + " refused data byte " +
-                                       std::to_string(refused - acks.begin() + 1) + " of " + std::to_string(data.size()));
-}
-
-Bytes I2cBus::read(unsigned device, std::size_t length, bool stop_after) {
-    if (!address(device, true)) check(STATUS_NO_DEVICE, "no answer from " + device_name(device));
-    return receive(device, length, stop_after);
-}
-
-Bytes I2cBus::receive(unsigned device, std::size_t length, bool stop_after) {
+Bytes I2cBus::read(unsigned device, std::size_t length) {
     Bytes in(length);
-    // Every byte but the last is acknowledged, so the device goes on; the last is not, so it lets go of SDA.
-    for (std::size_t at = 0; at + 1 < length; at += kReadChunk) {
-        const auto n = static_cast<std::uint32_t>(std::min(kReadChunk, length - 1 - at));
-        std::uint32_t count = 0;
-        const KV_STATUS status = I2C_FastRead(channel_.handle(), device, n, in.data() + at, nullptr, &count,
-                                              I2C_OPT_FAST_BYTES | I2C_OPT_SKIP_ADDRESS);
-        if (status != STATUS_SUCCESS) fail(status, "cannot read from " + device_name(device));
-    }
-    if (length > 0) {
-        const KV_STATUS status = I2C_Read8bitsAndGiveAck(channel_.handle(), &in[length - 1], 0);
-        if (status != STATUS_SUCCESS) fail(status, "cannot read from " + device_name(device));
-    }
-    if (stop_after) stop();
+    std::vector<I2CMessage> messages{i2c_message(device, I2C_MSG_READ, in.data(), in.size())};
+    run(messages);
     return in;
 }
 
-Bytes I2cBus::read_block(unsigned device, bool stop_after) {
-    if (!address(device, true)) check(STATUS_NO_DEVICE, "no answer from " + device_name(device));
-    std::uint8_t count = 0;
-    const KV_STATUS status = I2C_Read8bitsAndGiveAck(channel_.handle(), &count, 1);
-    if (status != STATUS_SUCCESS) fail(status, "cannot read from " + device_name(device));
-    if (count == 0 || count > kMaxBlock) {
-        // The count was acknowledged, so the device goes on sending: one byte refused lets it go.
-        receive(device, 1, true);
+Bytes I2cBus::write_read(unsigned device, const Bytes &out, std::size_t length) {
+    Bytes sent = out, in(length);
+    std::vector<I2CMessage> messages{i2c_message(device, 0, sent.data(), sent.size()),
+                                     i2c_message(device, I2C_MSG_READ, in.data(), in.size())};
+    run(messages);
+    return in;
+}
+
+Bytes I2cBus::write_read_block(unsigned device, const Bytes &out) {
+    // The count comes first in the same read, so the longest block is read and cut to it.
+    const Bytes in = write_read(device, out, kMaxBlock + 1);
+    const unsigned count = in[0];
+    if (count == 0 || count > kMaxBlock)
         throw Failure(device_name(device) + " gave a block length of " + std::to_string(count) + " (1 to " +
                       std::to_string(kMaxBlock) + " allowed)");
-    }
-    return receive(device, count, stop_after);
+    return Bytes(in.begin() + 1, in.begin() + 1 + count);
 }
 
 bool I2cBus::probe(unsigned device, bool read_probe) {
-    if (!address(device, read_probe)) return false;
-    if (read_probe) {
-        std::uint8_t ignored = 0;
-        const KV_STATUS status = I2C_Read8bitsAndGiveAck(channel_.handle(), &ignored, 0);
-        if (status != STATUS_SUCCESS) fail(status, "cannot read from " + device_name(device));
-    }
-    stop();
-    return true;
+    std::uint8_t ignored = 0;
+    std::vector<I2CMessage> messages{read_probe ? i2c_message(device, I2C_MSG_READ, &ignored, 1) : i2c_message(device, 0)};
+    return run(messages, 0);
 }
 
 DetectResult i2c_detect(const I2cTarget &target, const DetectOptions &options) {
@@ -145,12 +107,11 @@ namespace {
 Bytes read_access(I2cBus &bus, unsigned device, unsigned reg, char mode, unsigned length) {
     const Bytes pointer{static_cast<std::uint8_t>(reg)};
     if (mode == 'c') {
-        bus.write(device, pointer, true);
-        return bus.read(device, 1, true);
+        bus.write(device, pointer);
+        return bus.read(device, 1);
     }
-    bus.write(device, pointer, false);
-    if (mode == 's') return bus.read_block(device, true);
-    return bus.read(device, mode == 'i' ? length : (mode == 'w' || mode == 'W') ? 2 : 1, true);
+    if (mode == 's') return bus.write_read_block(device, pointer);
+    return bus.write_read(device, pointer, mode == 'i' ? length : (mode == 'w' || mode == 'W') ? 2 : 1);
 }
 
 unsigned word_or_byte(const Bytes &bytes) { return bytes.size() == 2 ? unsigned(bytes[0]) | unsigned(bytes[1]) << 8 : bytes[0]; }
@@ -167,7 +128,7 @@ std::string byte_list(const Bytes &bytes) {
 std::string i2c_get(const I2cTarget &target, const RegisterAccess &access) {
     I2cChannel channel(target);
     I2cBus bus(channel);
-    if (!access.has_register) return cell("0x%02x\n", bus.read(access.device, 1, true)[0]);
+    if (!access.has_register) return cell("0x%02x\n", bus.read(access.device, 1)[0]);
     const Bytes in = read_access(bus, access.device, access.reg, access.mode, access.length);
     if (access.mode == 'i' || access.mode == 's') return byte_list(in) + "\n";
     return cell(access.mode == 'w' ? "0x%04x\n" : "0x%02x\n", word_or_byte(in));
@@ -186,11 +147,11 @@ std::string i2c_set(const I2cTarget &target, const RegisterWrite &w) {
     if (w.mode == 's') data.push_back(static_cast<std::uint8_t>(w.values.size()));
     if (w.mode == 'i' || w.mode == 's')
         for (unsigned v : w.values) data.push_back(static_cast<std::uint8_t>(v));
-    bus.write(w.device, data, true);
+    bus.write(w.device, data);
     if (!w.read_back) return "";
     // A short write reads back the byte the device then gives, which should be the one written.
     const unsigned wrote = w.mode == 'c' ? w.reg : value;
-    const unsigned read = w.mode == 'c' ? bus.read(w.device, 1, true)[0] : current();
+    const unsigned read = w.mode == 'c' ? bus.read(w.device, 1)[0] : current();
     const int width = word ? 4 : 2;
     char text[96];
     if (read == wrote) {
@@ -220,7 +181,7 @@ std::vector<int> dump_values(I2cBus &bus, unsigned device, char mode, unsigned f
     // is then in no known state and going on could turn a read into a write.
     auto attempt = [&](unsigned reg, unsigned length) {
         try {
-            const Bytes in = mode == 'c' ? bus.read(device, 1, true) : read_access(bus, device, reg, mode, length);
+            const Bytes in = mode == 'c' ? bus.read(device, 1) : read_access(bus, device, reg, mode, length);
             if (mode == 'w') values[reg] = static_cast<int>(word_or_byte(in));
             else std::copy(in.begin(), in.end(), values.begin() + reg);
         } catch (const Failure &failure) {
@@ -228,7 +189,7 @@ std::vector<int> dump_values(I2cBus &bus, unsigned device, char mode, unsigned f
         }
     };
     // Mode c sets the pointer once; the device then counts on with each byte read.
-    if (mode == 'c') bus.write(device, {static_cast<std::uint8_t>(first)}, true);
+    if (mode == 'c') bus.write(device, {static_cast<std::uint8_t>(first)});
     const unsigned step = mode == 'i' ? kMaxBlock : mode == 'W' ? 2 : 1;
     for (unsigned reg = first; reg <= last; reg += step) attempt(reg, std::min(step, last + 1 - reg));
     return values;
@@ -336,17 +297,21 @@ std::vector<I2cMessage> parse_messages(const std::vector<std::string> &words) {
 std::string i2c_transfer(const I2cTarget &target, const std::vector<I2cMessage> &messages, bool verbose) {
     I2cChannel channel(target);
     I2cBus bus(channel);
+    std::vector<Bytes> buffers;
+    std::vector<I2CMessage> wire;
+    for (const I2cMessage &m : messages) buffers.push_back(m.read ? Bytes(m.length) : m.data);
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        wire.push_back(i2c_message(messages[i].device, messages[i].read ? I2C_MSG_READ : 0, buffers[i].data(), buffers[i].size()));
+    try {
+        bus.run(wire);
+    } catch (const Failure &failure) {
+        if (failure.status != STATUS_NO_DEVICE && failure.status != STATUS_WRITE_REFUSED) throw;
+        throw Failure("message " + std::to_string(bus.failed_message() + 1) + ": " + failure.what(), failure.status);
+    }
     std::string out;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const I2cMessage &m = messages[i];
-        const bool last = i + 1 == messages.size();
-        Bytes bytes = m.data;
-        try {
-            if (m.read) bytes = bus.read(m.device, m.length, last);
-            else bus.write(m.device, m.data, last);
-        } catch (const Failure &failure) {
-            throw Failure("message " + std::to_string(i + 1) + ": " + failure.what(), failure.status);
-        }
+        const Bytes &bytes = buffers[i];
         if (verbose) {
             out += "msg " + std::to_string(i) + ": addr " + hex_byte(m.device) + (m.read ? ", read" : ", write") +
                    ", len " + std::to_string(m.length) + (bytes.empty() ? "\n" : ", buf " + byte_list(bytes) + "\n");

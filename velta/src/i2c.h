@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,35 +10,38 @@
 
 namespace velta {
 
-// Messages of one transaction: the first opens with a start, each later one with a repeated
-// start, and the last may close it with a stop. Whatever fails, the bus is given back with a stop.
+// One message of a transaction: `length` bytes of `buffer` to write, or room for them read.
+I2CMessage i2c_message(unsigned device, std::uint16_t flags, std::uint8_t *buffer = nullptr, std::size_t length = 0);
+
+// Transactions on an I2C channel, each one library transfer: a start, the messages with a
+// repeated start between them, and a stop, also when something fails.
 class I2cBus {
 public:
     explicit I2cBus(I2cChannel &channel) : channel_(channel) {}
 
-    // Start and address; false (after a stop) when nothing acknowledged. Leaves the bus
-    // claimed on success.
-    bool address(unsigned device, bool read);
-    // Address (checked) and data; every data byte must be acknowledged.
-    void write(unsigned device, const Bytes &data, bool stop);
-    // Data after an acknowledged address; every byte must be acknowledged.
-    void send(unsigned device, const Bytes &data, bool stop);
-    // Address (checked), then `length` bytes, the last answered with not-acknowledge.
-    Bytes read(unsigned device, std::size_t length, bool stop);
-    // Address (checked), then an SMBus block: a count byte of 1 to 32, then that many bytes.
-    Bytes read_block(unsigned device, bool stop);
-    void stop();
-    // Start, address and stop; the bus is idle afterwards.
+    // Runs the messages as one transaction. Failure naming the device and the refused byte,
+    // unless the address of message `busy_at` went unacknowledged: then false.
+    bool run(std::vector<I2CMessage> &messages, std::size_t busy_at = SIZE_MAX);
+    // The index of the message that was not acknowledged in the last failed run.
+    std::size_t failed_message() const { return fault_.message; }
+
+    // Every byte must be acknowledged.
+    void write(unsigned device, const Bytes &data);
+    // `length` bytes, the last answered with not-acknowledge.
+    Bytes read(unsigned device, std::size_t length);
+    // `out` written, then `length` bytes read after a repeated start.
+    Bytes write_read(unsigned device, const Bytes &out, std::size_t length);
+    // `out` written, then an SMBus block read after a repeated start: a count byte of 1 to 32,
+    // then that many bytes.
+    Bytes write_read_block(unsigned device, const Bytes &out);
+    // The address alone (written, or with one byte read); false when nothing acknowledged.
     bool probe(unsigned device, bool read);
 
-    std::string device_name(unsigned device) const;
+    std::string device_name(unsigned device) const { return channel_.device_name(device); }
 
 private:
-    // After an acknowledged read address: `length` bytes, the last not acknowledged.
-    Bytes receive(unsigned device, std::size_t length, bool stop);
-    // Throws Failure after giving the bus back.
-    [[noreturn]] void fail(KV_STATUS status, const std::string &what);
     I2cChannel &channel_;
+    I2CTransferFault fault_{};
 };
 
 // The longest SMBus block, and the longest I2C block the block modes move.

@@ -376,8 +376,11 @@ private:
     KV_STATUS add_message(uint32_t m) {
         const I2CMessage &message = messages_[m];
         const bool read = (message.flags & I2C_MSG_READ) != 0;
-        KV_STATUS status = STATUS_SUCCESS;
-        if (!(message.flags & I2C_MSG_NO_START)) {
+        // The engine cannot branch: a write that followed a refused acknowledge in the same
+        // piece would still reach its device. Acknowledges already due are checked first.
+        const bool new_write = !read && !(message.flags & I2C_MSG_NO_START);
+        KV_STATUS status = new_write && checked_pending_ ? flush() : STATUS_SUCCESS;
+        if (status == STATUS_SUCCESS && !(message.flags & I2C_MSG_NO_START)) {
             const uint8_t address = static_cast<uint8_t>(message.address * 2 + (read ? 1 : 0));
             status = add([&](CommandStream &s) { s.start(); s.write_bits_get_ack(8, address); },
                          Position{m, I2C_FAULT_ADDRESS});
@@ -412,7 +415,10 @@ private:
         }
         pieces_.append(bytes, stream.length());
         pieces_.expect(answers);
-        if (position) positions_.push_back(*position);
+        if (position) {
+            positions_.push_back(*position);
+            checked_pending_ = checked_pending_ || acknowledge_checked(*position);
+        }
         stopped_ = !position;
         return STATUS_SUCCESS;
     }
@@ -421,8 +427,15 @@ private:
         return add(build, &position);
     }
 
+    bool acknowledge_checked(const Position &at) const {
+        const uint32_t flags = messages_[at.message].flags;
+        if (flags & I2C_MSG_IGNORE_NACK) return false;
+        return !(flags & I2C_MSG_READ) || at.byte == I2C_FAULT_ADDRESS;
+    }
+
     // Sends the piece, stores the bytes read and finds the first missing acknowledge.
     KV_STATUS flush() {
+        checked_pending_ = false;
         KV_STATUS status = pieces_.flush();
         for (size_t i = 0; status == STATUS_SUCCESS && i < positions_.size(); ++i) {
             const Position &at = positions_[i];
@@ -446,6 +459,7 @@ private:
     std::vector<Position> positions_;
     I2CTransferFault fault_{};
     bool stopped_ = false;  // the last thing appended was a stop
+    bool checked_pending_ = false;  // the piece holds acknowledges that must come back
 };
 
 // What a transaction refuses before it sends anything.

@@ -462,10 +462,12 @@ typedef struct I2CTransferFault_t {
  * to the engine in pieces of at most about 64 KiB of commands (one channel write, then one read
  * of all its answers); the acknowledges are checked as each piece comes back.
  *
- * A missing acknowledge ends the transaction with a stop: the bytes of the same piece after it
- * were still clocked (a device that did not acknowledge ignores them, and bytes read from no
- * device read as 0xFF); no later piece is sent. Read buffers of messages from the failing one
- * on are then undefined.
+ * A missing acknowledge ends the transaction with a stop: the bytes of the same message after
+ * it, and of read messages that follow it in the same piece, were still clocked (a device that
+ * did not acknowledge ignores them, and bytes read from no device read as 0xFF); no later piece
+ * is sent. A write message that starts after acknowledges still to be checked begins a new
+ * piece, so no write reaches a device after a refusal. Read buffers of messages from the
+ * failing one on are then undefined.
  *
  * Memory: a fixed amount per call (about 180 KiB), whatever the lengths.
  * @param[in] handle An initialised channel; no other call on it may run meanwhile.
