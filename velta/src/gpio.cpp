@@ -1,5 +1,9 @@
 #include <signal.h>
 
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include <cerrno>
 #include <cmath>
 #include <ctime>
@@ -11,6 +15,33 @@ namespace velta {
 
 namespace {
 
+#ifdef _WIN32
+// Windows has no signal masks: Ctrl-C and termination set a flag the hold polls.
+volatile std::sig_atomic_t g_hold_ended = 0;
+extern "C" void end_hold(int) { g_hold_ended = 1; }
+
+class HoldSignals {
+public:
+    HoldSignals() {
+        std::signal(SIGINT, end_hold);
+        std::signal(SIGTERM, end_hold);
+    }
+    ~HoldSignals() {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+    HoldSignals(const HoldSignals &) = delete;
+    HoldSignals &operator=(const HoldSignals &) = delete;
+
+    // Until Ctrl-C or termination, or `seconds` pass (forever when infinite).
+    void wait(double seconds) const {
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration<double>(std::isinf(seconds) ? 1e9 : seconds);
+        while (!g_hold_ended && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+};
+#else
 // The signals that end a hold. They are blocked before the channel opens, so one that comes
 // early waits for the hold instead of killing velta with the pins half set.
 class HoldSignals {
@@ -48,6 +79,8 @@ public:
 private:
     sigset_t set_{}, old_{};
 };
+
+#endif
 
 }  // namespace
 
