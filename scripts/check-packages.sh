@@ -41,6 +41,10 @@ mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
 touch "$admin/available"
 for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends; done | tr ',|' '\n\n' | sed 's/(.*//; s/[[:space:]]//g' |
     sort -u | grep -vxF -f <(printf '%s\n' "${names[@]}") | while read -r dep; do
+        # A library installed for a second architecture too (libc6:i386) makes the bare
+        # name ambiguous; the packages are built for this machine's own architecture.
+        native="$dep:$(dpkg --print-architecture)"
+        dpkg-query -s "$native" >/dev/null 2>&1 && dep="$native"
         dpkg-query -s "$dep" >/dev/null 2>&1 || fail "dependency $dep is not installed here"
         dpkg-query -s "$dep" && echo
         touch "$admin/info/$(dpkg-query -W -f '${binary:Package}' "$dep").list"
