@@ -29,6 +29,16 @@ struct LowPinDrive {
     std::uint8_t zero_only = 0;  // drive-only-zero pins: an output at 1 lets the line go
 };
 
+// The pins a drive holds: its outputs, except drive-only-zero ones at 1, which let go.
+inline std::uint8_t driven_pins(const LowPinDrive &drive) {
+    return static_cast<std::uint8_t>(drive.direction & ~(drive.zero_only & drive.value));
+}
+inline bool pulls_low(const LowPinDrive &drive, std::uint8_t pin) {
+    return (drive.direction & pin) && !(drive.value & pin);
+}
+// A push-pull high: the line is high whatever a device does (a drive-only-zero pin lets go).
+inline bool drives_high(const LowPinDrive &drive, std::uint8_t pin) { return driven_pins(drive) & drive.value & pin; }
+
 // How a shift command clocks one byte, for the optional byte fast path.
 struct ShiftForm {
     bool out = false;             // drives data out (pin 1)
@@ -68,6 +78,14 @@ private:
     std::vector<SavedBytes *> kept_;
 };
 
+// How a bus's lines rest with no device taking part, so that a session replayed without its
+// devices shows the same lines.
+struct Wiring {
+    bool open_drain = false;     // SCL (pin 0) and SDA (pins 1 and 2 tied) pulled up, pulled low only
+    bool clock_return = false;   // pin 7 reads the clock line back
+    std::uint8_t pulled_up = 0;  // other lines that rest high when nothing drives them
+};
+
 class Bus {
 public:
     virtual ~Bus() = default;
@@ -89,6 +107,14 @@ public:
     }
     // Signal names of the low pins for traces ("" keeps the default name).
     virtual std::string pin_name(int pin) const { (void)pin; return ""; }
+    virtual Wiring wiring() const { return {}; }
+    // The engine is about to sample `bits` bits of data in, on falling clock edges if
+    // `on_falling`, into its answers from queue position `first`: a byte shift fills whole
+    // bytes from their top bit, a bit shift the low bits of one byte. Devices need no notice
+    // (they follow the clock); a bus that plays known answers back does.
+    virtual void answer_bits(std::size_t first, std::size_t bits, bool on_falling) {
+        (void)first, (void)bits, (void)on_falling;
+    }
     // Adds a device described by a configuration object; throws std::runtime_error on a fault.
     virtual void attach(const Json &device) = 0;
     virtual Device *find(const std::string &name) = 0;

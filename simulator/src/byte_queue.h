@@ -37,6 +37,11 @@ public:
     std::size_t pop(std::uint8_t *out, std::size_t count) {
         std::size_t n = std::min(count, size());
         if (n) std::memcpy(out, bytes_.data() + head_, n);
+        return drop_front(n);
+    }
+    // Drops up to `count` bytes from the front; returns how many were dropped.
+    std::size_t drop_front(std::size_t count) {
+        std::size_t n = std::min(count, size());
         head_ += n;
         if (head_ == bytes_.size()) clear();
         return n;

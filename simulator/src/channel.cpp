@@ -25,9 +25,12 @@ void Channel::close() {
 
 void Channel::follow_wall_clock() {
     if (!wall_clock_ || !engine_) return;
-    auto elapsed = std::chrono::steady_clock::now() - opened_at_;
-    auto ps = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() * 1000ULL;
-    engine_->wires().advance_to(opened_at_virtual_ + ps);
+    Picos elapsed = replayed_time_;
+    if (!replaying_) {
+        auto real = std::chrono::steady_clock::now() - opened_at_;
+        elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(real).count() * 1000ULL;
+    }
+    engine_->wires().advance_to(opened_at_virtual_ + elapsed);
 }
 
 std::size_t Channel::write(const std::uint8_t *bytes, std::size_t count) {

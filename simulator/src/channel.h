@@ -33,7 +33,15 @@ public:
     Bus &bus() { return *bus_; }
     Engine *engine() { return engine_.get(); }
 
+    // With the wall clock on, virtual time is moved on before each write to at least the host's
+    // time since the channel opened, so the host's pauses show on the wires.
     void open(bool wall_clock);
+    // The host's time since the channel opened, as a replayed recording gives it: followed in
+    // place of the real time from now on.
+    void set_replayed_time(Picos since_open) {
+        replayed_time_ = since_open;
+        replaying_ = true;
+    }
     void close();
     bool is_open() const { return open_; }
 
@@ -68,6 +76,8 @@ private:
     std::uint8_t bit_mode_ = 0;
     std::chrono::steady_clock::time_point opened_at_;
     Picos opened_at_virtual_ = 0;
+    bool replaying_ = false;
+    Picos replayed_time_ = 0;
 };
 
 }  // namespace kvsim

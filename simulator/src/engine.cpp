@@ -272,6 +272,7 @@ void Engine::clock(const ShiftForm &form, std::size_t bits, OutBit out_bit, InBi
 
 void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
     const ShiftForm form = shift_form();
+    if (form.in && !loopback_) wires_.expect_answer_bits(answers_.size(), 8 * count, form.in_on_falling);
     std::uint8_t *in = form.in ? answers_.extend(count) : nullptr;
 
     if (!loopback_ && !adaptive_ && !wires_.tracing()) {
@@ -300,6 +301,7 @@ void Engine::shift_bytes(const std::uint8_t *out, std::size_t count) {
 // significant end, so n bits read land in the low n bits of the answer.
 void Engine::shift_bits(unsigned bits, std::uint8_t out) {
     const ShiftForm form = shift_form();
+    if (form.in && !loopback_) wires_.expect_answer_bits(answers_.size(), bits, form.in_on_falling);
     std::uint8_t acc = 0;
     clock(
         form, bits, [out](std::size_t k) { return bool((out >> (7 - k)) & 1); },

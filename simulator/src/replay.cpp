@@ -1,11 +1,34 @@
 #include "replay.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace kvsim {
 
-Replay::Replay(std::string path) : path_(std::move(path)) {
+namespace {
+
+// Each call's time (t_us) from a recording already read whole, so known to be sound.
+std::vector<std::uint64_t> call_times(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint64_t> times;
+    std::string text;
+    std::getline(in, text);  // the header
+    while (std::getline(in, text)) {
+        const kvrec::Json line = kvrec::Json::parse(text);
+        if (line.contains("t_us")) times.push_back(line["t_us"].get<std::uint64_t>());
+    }
+    return times;
+}
+
+bool tracing() {
+    const char *name = std::getenv("KVZUBR_SIM_TRACE");
+    return name && *name;
+}
+
+}  // namespace
+
+Replay::Replay(std::string path, Simulator &sim) : path_(std::move(path)) {
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         unusable_ = true;
@@ -17,7 +40,9 @@ Replay::Replay(std::string path) : path_(std::move(path)) {
     } catch (const kvrec::RecordingFault &fault) {
         unusable_ = true;
         report("line " + std::to_string(fault.line) + ": " + fault.what());
+        return;
     }
+    if (tracing()) trace_ = std::make_unique<ReplayTrace>(sim, calls_, call_times(path_));
 }
 
 KV_STATUS Replay::serve(const kvrec::Call &call) {
@@ -26,26 +51,43 @@ KV_STATUS Replay::serve(const kvrec::Call &call) {
     const std::string number = "call " + std::to_string(next_ + 1) + ": ";
     const kvrec::Json args = kvrec::to_json(call.args);
     if (next_ == calls_.size()) {
-        diverged_ = true;
-        report(number + "expected the end of the recording, got " + kvrec::describe(call.entry, args));
+        diverge(number + "expected the end of the recording, got " + kvrec::describe(call.entry, args));
         return KVSIM_STATUS_REPLAY_MISMATCH;
     }
     const kvrec::RecordedCall &recorded = calls_[next_];
     if (recorded.entry != call.entry || recorded.args != args) {
-        diverged_ = true;
-        report(number + kvrec::describe_difference(recorded.entry, recorded.args, call.entry, args) +
-               " (line " + std::to_string(recorded.line) + ")");
+        diverge(number + kvrec::describe_difference(recorded.entry, recorded.args, call.entry, args) + " (line " +
+                std::to_string(recorded.line) + ")");
         return KVSIM_STATUS_REPLAY_MISMATCH;
     }
-    ++next_;
+    trace(next_++);
     if (!recorded.results.is_null()) call.restore(recorded.results);
     return recorded.status;
 }
 
-void Replay::finish() const {
+void Replay::finish() {
     if (!unusable_ && !diverged_ && next_ < calls_.size())
         report("the program made " + std::to_string(next_) + " of the " + std::to_string(calls_.size()) +
                " recorded calls; the next was " + kvrec::describe(calls_[next_].entry, calls_[next_].args));
+    if (trace_) trace_->stop();
+}
+
+// The session ends here: the traces show it up to the last call that matched.
+void Replay::diverge(const std::string &what) {
+    diverged_ = true;
+    report(what);
+    if (trace_) trace_->stop();
+}
+
+// A trace that cannot follow the recording stops; the replay itself goes on.
+void Replay::trace(std::size_t index) {
+    if (!trace_) return;
+    try {
+        trace_->follow(index);
+    } catch (const std::exception &e) {
+        report("the trace stops at call " + std::to_string(index + 1) + ": " + e.what());
+        trace_->stop();
+    }
 }
 
 void Replay::report(const std::string &what) const {

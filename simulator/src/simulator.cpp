@@ -55,7 +55,7 @@ bool Simulator::load_from_environment() {
 void Simulator::ensure_loaded() {
     if (loaded_) return;
     const char *recording = std::getenv("KVZUBR_SIM_REPLAY");
-    if (recording && *recording) replay_ = std::make_unique<Replay>(recording);
+    if (recording && *recording) replay_ = std::make_unique<Replay>(recording, *this);
     load_from_environment();
     plan_faults_from_environment(*this);
 }
@@ -107,7 +107,6 @@ KV_STATUS Simulator::close(KV_HANDLE handle) {
     return STATUS_SUCCESS;
 }
 
-// The first channel opened in the process traces to the named file, later ones beside it.
 void Simulator::open_environment_trace(std::size_t position, Channel &c) {
     const char *name = std::getenv("KVZUBR_SIM_TRACE");
     if (!name || !*name || !c.engine()) return;

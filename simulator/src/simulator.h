@@ -36,6 +36,10 @@ public:
     bool load_from_environment();
     // The recording named by KVZUBR_SIM_REPLAY, served in place of the bridges; null without.
     Replay *replay() { return replay_.get(); }
+    bool wall_clock() const { return wall_clock_; }
+    // Traces the channel at a list position to KVZUBR_SIM_TRACE, if set and it has an engine:
+    // the first channel opened in the process to the named file, later ones beside it.
+    void open_environment_trace(std::size_t position, Channel &channel);
 
     std::size_t channel_count() const { return channels_.size(); }
     Channel *channel(std::size_t position);
@@ -58,7 +62,6 @@ public:
 private:
     Simulator() = default;
     void install(std::vector<std::unique_ptr<Channel>> channels, bool wall_clock);
-    void open_environment_trace(std::size_t position, Channel &channel);
     void load_state();
 
     struct Planned {

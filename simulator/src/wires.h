@@ -24,6 +24,11 @@ public:
     // The bus already holds this drive (after its byte fast path); only our copy follows.
     void adopt_low(const LowPinDrive &drive) { low_ = drive; }
     std::uint8_t sense_low() { return bus_.sense(now_); }
+    // Tells the bus which answer bits come next (Bus::answer_bits); a trace sees what it puts out.
+    void expect_answer_bits(std::size_t first, std::size_t bits, bool on_falling) {
+        bus_.answer_bits(first, bits, on_falling);
+        record();
+    }
 
     void set_high(std::uint8_t value, std::uint8_t direction);
     void set_zero_only(std::uint8_t low_mask, std::uint8_t high_mask);

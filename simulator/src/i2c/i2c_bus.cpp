@@ -12,13 +12,6 @@ constexpr std::uint8_t kSdaIn = VELTA_PIN_DATA_IN;
 constexpr std::uint8_t kBusPins = kScl | kSdaOut | kSdaIn;
 constexpr std::uint8_t kClockReturn = VELTA_PIN_CLOCK_RETURN;
 
-bool pulls_low(const LowPinDrive &drive, std::uint8_t pin) { return (drive.direction & pin) && !(drive.value & pin); }
-// A push-pull high: the line is high whatever a device does. With drive-only-zero the pin
-// lets go instead and the line is up to the pull-up and the devices.
-bool drives_high(const LowPinDrive &drive, std::uint8_t pin) {
-    return (drive.direction & pin) && (drive.value & pin) && !(drive.zero_only & pin);
-}
-
 // The channel object's "devices" array is attached in order.
 const BusRegistrar i2c_bus_kind("i2c", [](const Json &channel) { return std::make_unique<I2cBus>(channel); });
 

@@ -72,6 +72,7 @@ public:
     std::uint8_t sense(Picos t) override;
     Picos next_change() const override;
     std::string pin_name(int pin) const override;
+    Wiring wiring() const override { return {true, scl_return_, 0}; }
     void attach(const Json &config) override;
     Device *find(const std::string &name) override;
     std::vector<Device *> devices() override;

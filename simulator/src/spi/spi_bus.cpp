@@ -16,11 +16,6 @@ constexpr int kLastCsPin = 7;
 
 bool bit_of(std::uint8_t byte, unsigned bit) { return ((byte >> bit) & 1u) != 0; }
 
-std::uint8_t driven_pins(const LowPinDrive &drive) {
-    // A drive-only-zero output at level 1 lets its line go.
-    return static_cast<std::uint8_t>(drive.direction & ~(drive.zero_only & drive.value));
-}
-
 bool same_drive(const LowPinDrive &a, const LowPinDrive &b) {
     return a.value == b.value && a.direction == b.direction && a.zero_only == b.zero_only;
 }
@@ -35,11 +30,16 @@ SpiDeviceKinds &spi_device_kinds() {
 }
 
 std::uint8_t SpiBus::levels_from(const LowPinDrive &drive) const {
-    std::uint8_t pulled_high = 0;
-    for (const Slot &slot : slots_)
-        if (slot.active_low) pulled_high |= slot.cs_mask;
+    const std::uint8_t pulled_high = wiring().pulled_up;
     std::uint8_t driven = driven_pins(drive);
     return static_cast<std::uint8_t>((drive.value & driven) | (pulled_high & ~driven));
+}
+
+Wiring SpiBus::wiring() const {
+    Wiring wiring;
+    for (const Slot &slot : slots_)
+        if (slot.active_low) wiring.pulled_up |= slot.cs_mask;
+    return wiring;
 }
 
 void SpiBus::drive(Picos t, const LowPinDrive &drive) {

@@ -27,6 +27,7 @@ public:
     bool shift_bytes(Picos *t, Picos half_period, const ShiftForm &form, const LowPinDrive &drive,
                      const std::uint8_t *out, std::uint8_t *in, std::size_t count) override;
     std::string pin_name(int pin) const override;
+    Wiring wiring() const override;
     void attach(const Json &device) override;
     Device *find(const std::string &name) override;
     std::vector<Device *> devices() override;
