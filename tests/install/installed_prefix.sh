@@ -2,7 +2,8 @@
 # An installed prefix as a new user meets it: installed into a temporary directory, then run with
 # an environment that holds no loader setting, no VELTA_DRIVER and nothing of the build tree.
 # The programs run on the installed simulated bridge through its launcher, also after the prefix
-# is moved; with no driver at all they stop with the load report and one line of advice.
+# is moved, and a session recorded there replays; with no driver at all they stop with the load
+# report and one line of advice.
 # Usage: installed_prefix.sh CMAKE BUILD_DIR SOURCE_DIR DOCDIR (DOCDIR relative to the prefix)
 set -euo pipefail
 cmake=$1 build=$2 source_dir=$3 docdir=$4
@@ -35,6 +36,11 @@ check_simulator_runs() {
     expect_ok "$root" kvzubr-sim run tqreg -r 5 -x0x
     grep -qi 0x "$work/out" || fail "tqreg printed no register: $(cat "$work/out")"
     expect_ok "$root" kvzubr-sim run --board two-sensors tqread -c2 -s4
+    # A session recorded through the installed recording driver replays with the same output.
+    expect_ok "$root" kvzubr-sim record "$work/session.jsonl" tqread -s4
+    cp "$work/out" "$work/recorded"
+    expect_ok "$root" kvzubr-sim replay "$work/session.jsonl" tqread -s4
+    cmp -s "$work/out" "$work/recorded" || fail "the replay printed other output: $(cat "$work/out")"
 }
 
 check_simulator_runs "$prefix"
