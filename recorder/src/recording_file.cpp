@@ -33,8 +33,8 @@ void check_header(const Json &line) {
 RecordedCall parse_call(const Json &line, unsigned expected_number) {
     if (whole_number(line, "n") != expected_number)
         throw ShapeFault("\"n\": expected call number " + std::to_string(expected_number));
-    whole_number(line, "t_us");
     RecordedCall call;
+    call.micros = whole_number(line, "t_us");
     const auto name = line.find("call");
     if (name == line.end() || !name->is_string() || !entry_by_name(name->get<std::string>(), &call.entry))
         throw ShapeFault("\"call\": expected the name of a driver entry point");

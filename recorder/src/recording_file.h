@@ -15,6 +15,7 @@ namespace kvrec {
 
 struct RecordedCall {
     unsigned line = 0;
+    std::uint64_t micros = 0;  // since the first call
     kvsim_entry entry = KVSIM_GetLibraryVersion;
     Json args;
     KV_STATUS status = 0;

@@ -8,19 +8,6 @@ namespace kvsim {
 
 namespace {
 
-// Each call's time (t_us) from a recording already read whole, so known to be sound.
-std::vector<std::uint64_t> call_times(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint64_t> times;
-    std::string text;
-    std::getline(in, text);  // the header
-    while (std::getline(in, text)) {
-        const kvrec::Json line = kvrec::Json::parse(text);
-        if (line.contains("t_us")) times.push_back(line["t_us"].get<std::uint64_t>());
-    }
-    return times;
-}
-
 bool tracing() {
     const char *name = std::getenv("KVZUBR_SIM_TRACE");
     return name && *name;
@@ -42,7 +29,7 @@ Replay::Replay(std::string path, Simulator &sim) : path_(std::move(path)) {
         report("line " + std::to_string(fault.line) + ": " + fault.what());
         return;
     }
-    if (tracing()) trace_ = std::make_unique<ReplayTrace>(sim, calls_, call_times(path_));
+    if (tracing()) trace_ = std::make_unique<ReplayTrace>(sim, calls_);
 }
 
 KV_STATUS Replay::serve(const kvrec::Call &call) {

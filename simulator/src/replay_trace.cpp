@@ -19,9 +19,8 @@ std::vector<std::uint8_t> read_data(const kvrec::RecordedCall &call) {
 
 }  // namespace
 
-ReplayTrace::ReplayTrace(Simulator &sim, const std::vector<kvrec::RecordedCall> &calls,
-                         std::vector<std::uint64_t> times_us)
-    : sim_(sim), calls_(calls), times_us_(std::move(times_us)) {
+ReplayTrace::ReplayTrace(Simulator &sim, const std::vector<kvrec::RecordedCall> &calls)
+    : sim_(sim), calls_(calls) {
     scan();
 }
 
@@ -66,7 +65,7 @@ void ReplayTrace::follow(std::size_t index) {
     if (call.entry == KVSIM_Write) {
         const std::vector<std::uint8_t> data = kvrec::from_hex(call.args.at("data").get<std::string>());
         const std::size_t taken = std::min<std::size_t>(data.size(), number(call.results, "count"));
-        const std::uint64_t at = std::max(times_us_.at(index), replayed->opened_us);
+        const std::uint64_t at = std::max(calls_.at(index).micros, replayed->opened_us);
         channel.set_replayed_time((at - replayed->opened_us) * kPicosPerMicro);
         channel.write(data.data(), taken);
     } else if (call.entry == KVSIM_Read) {
@@ -107,7 +106,7 @@ void ReplayTrace::open(std::size_t index) {
     }
     if (!replayed.channel->trace()) sim_.open_environment_trace(position, *replayed.channel);
     replayed.channel->open(sim_.wall_clock());
-    replayed.opened_us = times_us_.at(index);
+    replayed.opened_us = calls_.at(index).micros;
     handles_[number(call.results, "handle")] = &replayed;
 }
 

@@ -20,8 +20,8 @@ class Simulator;
 
 class ReplayTrace {
 public:
-    // `times_us` holds each call's time from the recording; `calls` outlives this.
-    ReplayTrace(Simulator &sim, const std::vector<kvrec::RecordedCall> &calls, std::vector<std::uint64_t> times_us);
+    // `calls` outlives this.
+    ReplayTrace(Simulator &sim, const std::vector<kvrec::RecordedCall> &calls);
     // Runs the recorded call at `index`, which the program has just made as recorded.
     void follow(std::size_t index);
     // Ends every trace where its channel's time stands; nothing runs after.
@@ -41,7 +41,6 @@ private:
 
     Simulator &sim_;
     const std::vector<kvrec::RecordedCall> &calls_;
-    std::vector<std::uint64_t> times_us_;
     std::map<std::uint64_t, Replayed> positions_;
     std::map<std::uint64_t, Replayed *> handles_;
     std::set<std::size_t> engine_opens_;  // KV_Open calls whose channel the session puts in engine mode
