@@ -108,9 +108,13 @@ missing_driver_reported() {
   local bin=$1 wine=$2 dir=$3 rc=0
   mkdir -p "$dir"
   cp "$bin/tqreg.exe" "$bin/libTQ.dll" "$bin/libVELTA.dll" "$dir"
-  (cd "$dir" && "$wine" ./tqreg.exe </dev/null >out 2>&1) || rc=$?
+  (cd "$dir" && "$wine" ./tqreg.exe </dev/null >out 2>err) || rc=$?
   echo "../../Infra/src/korvin_infra:243:Init_libVELTA(): NULL expression encountered" >"$dir/expected"
-  [ "$rc" = 1 ] && same_text "$dir/expected" "$dir/out"
+  [ "$rc" = 1 ] && same_text "$dir/expected" "$dir/out" || return 1
+  # One line of advice on standard error, naming what Windows offers in place of the launcher.
+  [ "$(wc -l <"$dir/err")" = 1 ] &&
+    grep -q "^libVELTA: cannot load the bridge driver libkvzubr.dll: .*set VELTA_DRIVER to the simulated driver's path" "$dir/err" ||
+    { cat "$dir/err" >&2; return 1; }
 }
 
 state_under_local_app_data() {

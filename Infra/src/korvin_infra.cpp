@@ -125,15 +125,21 @@ void printNullReport(const char *sourcePath, int line, const char *function) {
     std::fflush(stdout);
 }
 
+#ifdef _WIN32
+// No launcher script there: the simulated driver is named directly.
+constexpr char kSimulatorAdvice[] = "or set VELTA_DRIVER to the simulated driver's path to use the simulated bridge";
+#else
+constexpr char kSimulatorAdvice[] = "or run the program as 'kvzubr-sim run PROGRAM' to use the simulated bridge";
+#endif
+
 // The line after the specified report, on standard error: which driver, why, and what to do.
 void printDriverAdvice(const char *file, const std::string &reason) {
     const bool named = file != kDriverLibrary;
-    std::fprintf(stderr,
-                 "libVELTA: cannot load the bridge driver %s%s: %s; %s, or run the program as "
-                 "'kvzubr-sim run PROGRAM' to use the simulated bridge\n",
+    std::fprintf(stderr, "libVELTA: cannot load the bridge driver %s%s: %s; %s, %s\n",
                  file, named ? " (named by VELTA_DRIVER)" : "", reason.c_str(),
                  named ? "point VELTA_DRIVER at the driver library or unset it"
-                       : "install the bridge driver where the loader finds it, set VELTA_DRIVER to its path");
+                       : "install the bridge driver where the loader finds it, set VELTA_DRIVER to its path",
+                 kSimulatorAdvice);
     std::fflush(stderr);
 }
 
