@@ -16,13 +16,18 @@ cd "$scratch"
 
 # Prints the host seconds (user + system) of one run of the command: its own usage, from wait4,
 # since the usage of all the interpreter's children counts whatever else it ran on starting.
+# Leading NAME=VALUE arguments are set in its environment (no env program, whose start would count).
 host_time() {
     python3 - "$@" <<'PY'
 import os, subprocess, sys
-child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
+args, env = sys.argv[1:], dict(os.environ)
+while "=" in args[0]:
+    name, value = args.pop(0).split("=", 1)
+    env[name] = value
+child = subprocess.Popen(args, stdout=subprocess.DEVNULL, env=env)
 _, status, usage = os.wait4(child.pid, 0)
 if status:
-    sys.exit(f"{sys.argv[1]} failed")
+    sys.exit(f"{args[0]} failed")
 print(f"{usage.ru_utime + usage.ru_stime:.4f}")
 PY
 }
@@ -37,17 +42,28 @@ best() {
     echo "$best"
 }
 
+recorded_to() {
+    local file="$1"
+    shift
+    best VELTA_DRIVER="$recorder" KVZUBR_RECORD_DRIVER="$build/lib/libkvzubr.so" KVZUBR_RECORD="$file" "$@"
+}
+
+percent() { awk "BEGIN{printf \"%+.1f%%\", ($1 - $2) / $2 * 100}"; }
+
+# Recorded into the scratch directory (TMPDIR's file system), and into /dev/null: the
+# recording driver's own work without the file system's cost of storing the lines.
 compare() {
     local label="$1"
     shift
-    local plain recorded
+    local plain recorded discarded
     plain="$(best "$@")"
-    recorded="$(best env VELTA_DRIVER="$recorder" \
-        KVZUBR_RECORD_DRIVER="$build/lib/libkvzubr.so" KVZUBR_RECORD="$scratch/session.jsonl" "$@")"
-    printf '%-24s plain %6.3f s  recorded %6.3f s  (%+.1f%%, recording %s)\n' "$label" "$plain" "$recorded" \
-        "$(awk "BEGIN{print ($recorded - $plain) / $plain * 100}")" "$(du -h "$scratch/session.jsonl" | cut -f1)"
+    recorded="$(recorded_to "$scratch/session.jsonl" "$@")"
+    discarded="$(recorded_to /dev/null "$@")"
+    printf '%-16s plain %6.3f s  recorded %6.3f s (%s, %s)  to /dev/null %6.3f s (%s)\n' "$label" \
+        "$plain" "$recorded" "$(percent "$recorded" "$plain")" "$(du -h "$scratch/session.jsonl" | cut -f1)" \
+        "$discarded" "$(percent "$discarded" "$plain")"
 }
 
 compare "tqread -t1s" "$build/bin/tqread" -t1s
-compare "1 MiB SPI read" env KVZUBR_SIM_CONFIG="$boards/flash16m.json" \
+compare "1 MiB SPI read" KVZUBR_SIM_CONFIG="$boards/flash16m.json" \
     "$build/bin/velta" flash read --size 1048576 4 "$scratch/flash.bin"
