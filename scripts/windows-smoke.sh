@@ -113,7 +113,7 @@ missing_driver_reported() {
   [ "$rc" = 1 ] && same_text "$dir/expected" "$dir/out" || return 1
   # One line of advice on standard error, naming what Windows offers in place of the launcher.
   [ "$(wc -l <"$dir/err")" = 1 ] &&
-    grep -q "^libVELTA: cannot load the bridge driver libkvzubr.dll: .*set VELTA_DRIVER to the simulated driver's path" "$dir/err" ||
+    grep -q "^libVELTA: cannot load the bridge driver libkvzubr.dll: .*or name the simulated driver in VELTA_DRIVER" "$dir/err" ||
     { cat "$dir/err" >&2; return 1; }
 }
 

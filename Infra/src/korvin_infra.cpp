@@ -127,7 +127,7 @@ void printNullReport(const char *sourcePath, int line, const char *function) {
 
 #ifdef _WIN32
 // No launcher script there: the simulated driver is named directly.
-constexpr char kSimulatorAdvice[] = "or set VELTA_DRIVER to the simulated driver's path to use the simulated bridge";
+constexpr char kSimulatorAdvice[] = "or name the simulated driver in VELTA_DRIVER to use the simulated bridge";
 #else
 constexpr char kSimulatorAdvice[] = "or run the program as 'kvzubr-sim run PROGRAM' to use the simulated bridge";
 #endif
