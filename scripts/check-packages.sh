@@ -57,13 +57,14 @@ KVZUBR_SIM_STATE= "$root/usr/bin/kvzubr-sim" run "$root/usr/bin/velta" list >"$w
 grep -q "VELTA dual bridge" "$work/list.txt" || { cat "$work/list.txt"; fail "velta list shows no simulated bridge"; }
 echo "check-packages: velta list runs on the installed simulated bridge"
 
-# The wheel, into a fresh venv with no index; pytest comes from the system's packages.
+# The wheel, into a fresh venv with no index; pytest comes from the system's packages. The
+# launcher alone tells it where the root's libraries and simulated driver are.
 python="$(command -v /usr/bin/python3 || command -v python3)"
 "$python" -m venv --system-site-packages "$work/venv"
 PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 "$work/venv/bin/pip" install --quiet "$packages"/velta-*.whl
 mkdir "$work/smoke"
 cp python/smoke/test_installed.py "$work/smoke/"
-(cd "$work/smoke" && env -u PYTHONPATH LD_LIBRARY_PATH="$(dirname "$(find "$root" -name libVELTA.so.1)")" \
+(cd "$work/smoke" && env -u PYTHONPATH -u LD_LIBRARY_PATH -u VELTA_LIBRARY -u VELTA_TQLIB -u VELTA_DRIVER \
     VELTA_EXPECTED_VERSION="$version" KVZUBR_SIM_STATE= PYTHONDONTWRITEBYTECODE=1 \
     "$root/usr/bin/kvzubr-sim" run "$work/venv/bin/python" -m pytest -q -p no:cacheprovider test_installed.py)
 

@@ -34,14 +34,14 @@ struct Convention {
 const std::vector<std::string> kRegister1 = {"i2c", "get", "1", "0x48", "1"};
 
 const Convention kConventions[] = {
-    // -y everywhere, and the reads never ask.
-    {"DetectTakesY", {"i2c", "detect", "-y", "1", "0x50", "0x52"}, nullptr, 0, kGrid + "50: 50 51 -- " + kBlank(39) + kGridEnd, "", {}, ""},
+    // -y and -f everywhere, and the reads never ask.
+    {"DetectTakesYAndQ", {"i2c", "detect", "-y", "-q", "1", "0x50", "0x52"}, nullptr, 0, kGrid + "50: 50 51 -- " + kBlank(39) + kGridEnd, "", {}, ""},
     {"DetectWarnsWhenEveryAddressAnswers", {"i2c", "detect", "-y", "1", "0x08", "0x0f"}, nullptr, 0,
      "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n00: " + kBlank(24) + "08 09 0a 0b 0c 0d 0e 0f \n10: " + kBlank(48) +
          "\n20: " + kBlank(48) + "\n30: " + kBlank(48) + "\n40: " + kBlank(48) + "\n50: " + kBlank(48) + "\n60: " +
          kBlank(48) + "\n70: " + kBlank(48) + "\n",
      "velta: every probed address answered: no pull-ups, or not an I2C bus?\n", {}, "", true},
-    {"GetByte", {"i2c", "get", "-y", "1", "0x51", "0x01"}, nullptr, 0, "0xaa\n", "", {}, ""},
+    {"GetByteTakesYAndF", {"i2c", "get", "-f", "-y", "1", "0x51", "0x01"}, nullptr, 0, "0xaa\n", "", {}, ""},
     {"GetWordLowByteFirst", {"i2c", "get", "1", "0x51", "0x01", "w"}, nullptr, 0, "0xbbaa\n", "", {}, ""},
     {"GetAfterAPointerWrite", {"i2c", "get", "1", "0x51", "0x02", "c"}, nullptr, 0, "0xbb\n", "", {}, ""},
     {"GetI2cBlock", {"i2c", "get", "1", "0x51", "0x00", "i", "3"}, nullptr, 0, "0x03 0xaa 0xbb\n", "", {}, ""},

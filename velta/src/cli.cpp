@@ -47,6 +47,8 @@ void BusOptions::add_i2c(CLI::App *command) {
     command->add_flag("--clock-stretching", clock_stretching,
                       "wait while a device holds SCL low (SCL wired to pin 7 too; not on full-speed bridges)");
     command->add_flag("-a", all_addresses, "allow the reserved addresses 0x00-0x07 and 0x78-0x7f");
+    // No kernel driver can hold an address on the bridge's bus, so there is nothing to force.
+    command->add_flag("-f,--force", force, "accepted as the I2C tools take it; velta always has the address");
 }
 
 void BusOptions::add_yes(CLI::App *command) {

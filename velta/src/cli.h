@@ -46,11 +46,11 @@ void check_address(unsigned address, bool all);
 // What every bus subcommand shares: the channel, the clock, the confirmation and the progress bar.
 struct BusOptions {
     std::string channel, clock;
-    bool yes = false, progress = false, clock_stretching = false, all_addresses = false;
+    bool yes = false, progress = false, clock_stretching = false, all_addresses = false, force = false;
 
     CLI::App *with_channel(CLI::App *command);
     void add_clock(CLI::App *command, const char *fallback);
-    // The I2C clock, clock stretching and -a.
+    // The I2C clock, clock stretching, -a and -f.
     void add_i2c(CLI::App *command);
     void add_yes(CLI::App *command);
     void add_progress(CLI::App *command);

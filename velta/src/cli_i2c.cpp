@@ -10,7 +10,7 @@ namespace {
 
 struct Detect {
     std::string first, last;
-    bool read_probe = false;
+    bool read_probe = false, write_probe = false;
 };
 struct Get {
     std::string address, reg, mode = "b", length;
@@ -52,7 +52,8 @@ struct I2cFamily : CommandFamily {
         CLI::App *d = command("detect", "show which addresses acknowledge", [this] { return run_detect(); });
         d->add_option("FIRST", detect.first, "first address to probe (default 0x08)")->check(address);
         d->add_option("LAST", detect.last, "last address to probe (default 0x77)")->check(address);
-        d->add_flag("-r", detect.read_probe, "probe with a one-byte read instead of a write");
+        CLI::Option *read = d->add_flag("-r", detect.read_probe, "probe with a one-byte read instead of a write");
+        d->add_flag("-q", detect.write_probe, "probe with a write (the default)")->excludes(read);
 
         CLI::App *g = command("get", "read a byte, a register's byte or word, or a block", [this] { return run_get(); });
         g->add_option("ADDR", get.address, "device address")->required()->check(address);
