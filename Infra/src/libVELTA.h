@@ -45,9 +45,10 @@
  *   them after a call returns, except that SPI_InitChannel() and I2C_InitChannel() write back
  *   into the configuration record they are given. The only long-lived allocation is one node
  *   per open SPI channel, freed when the channel closes.
- * - **Threads.** None are started and no lock is taken. The commands and answers of a
- *   channel form one stream, so keep calls on one channel from overlapping; all SPI channels
- *   share one configuration list, so serialise all SPI calls.
+ * - **Threads.** None are started. Calls on different channels may run at the same time
+ *   from different threads: the one thing SPI channels share, their configuration list, is
+ *   locked, and nothing else is global. The commands and answers of a channel form one
+ *   stream, so calls on one channel must not overlap: serialising them is the caller's task.
  * - **Synchronous.** Every operation returns when its transfer has completed or failed.
  *   Nothing is retried and nothing done before a failure is undone.
  */

@@ -429,10 +429,18 @@ KV_STATUS KV_Channel_Read(BusProtocol protocol, KV_HANDLE handle, uint32_t byteC
 
 }  // extern "C"
 
-StreamPieces::StreamPieces(KV_HANDLE handle)
+namespace {
+
+size_t capped(uint64_t wanted, size_t most) { return wanted < most ? static_cast<size_t>(wanted) : most; }
+
+}  // namespace
+
+StreamPieces::StreamPieces(KV_HANDLE handle, uint64_t commands, uint64_t answers)
     : handle_(handle),
-      commands_(new (std::nothrow) uint8_t[kCommandCapacity]),
-      answers_(new (std::nothrow) uint8_t[kAnswerCapacity]) {}
+      command_capacity_(capped(commands + 1, kCommandCapacity)),  // and a send-immediate
+      answer_capacity_(capped(answers, kAnswerCapacity)),
+      commands_(new (std::nothrow) uint8_t[command_capacity_]),
+      answers_(new (std::nothrow) uint8_t[answer_capacity_ + 1]) {}
 
 uint8_t *StreamPieces::extend(size_t count) {
     uint8_t *at = commands_.get() + length_;

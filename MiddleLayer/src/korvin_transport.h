@@ -4,6 +4,7 @@
 #define KORVIN_TRANSPORT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "korvin_types.h"
@@ -26,13 +27,15 @@ public:
     static constexpr size_t kCommandCapacity = VELTA_MAX_SHIFT_BYTES + 512;
     static constexpr size_t kAnswerCapacity = VELTA_MAX_SHIFT_BYTES;
 
-    explicit StreamPieces(KV_HANDLE handle);
+    // `commands` and `answers` bound the whole stream (any over-estimate will do): a short
+    // stream gets buffers of its own size, so a small transaction costs no large allocation.
+    StreamPieces(KV_HANDLE handle, uint64_t commands, uint64_t answers);
     bool ready() const { return commands_ && answers_; }
 
     // Whether `bytes` more command bytes and `answers` more answers fit in this piece (the
     // send-immediate that ends a piece with answers is kept room for).
     bool fits(size_t bytes, size_t answers) const {
-        return length_ + bytes + 1 <= kCommandCapacity && expected_ + answers <= kAnswerCapacity;
+        return length_ + bytes + 1 <= command_capacity_ && expected_ + answers <= answer_capacity_;
     }
     // Appending, once fits() said yes: bytes copied, `count` bytes to fill, or an encoder's
     // output written at tail() and then committed.
@@ -54,6 +57,8 @@ public:
 
 private:
     KV_HANDLE handle_;
+    size_t command_capacity_;
+    size_t answer_capacity_;
     std::unique_ptr<uint8_t[]> commands_;
     std::unique_ptr<uint8_t[]> answers_;
     size_t length_ = 0;

@@ -117,8 +117,9 @@ SIM_PROTOTYPES = {
 }
 
 
-# libVELTA keeps state shared by all channels and takes no lock, and ctypes lets other threads
-# run during a call; so every call into the libraries (and the simulator beneath) takes this one.
+# ctypes lets other threads run during a call, and the calls on one channel must not overlap
+# (their bytes form one stream); so every call into the libraries (and the simulator beneath)
+# takes this one lock, and a thread's call never interleaves with another's.
 _serial = threading.Lock()
 
 

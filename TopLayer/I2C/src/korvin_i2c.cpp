@@ -2,6 +2,7 @@
 // Every bus action is a fixed stream of engine commands; CommandStream builds them so that
 // the byte primitives and the fast-mode transaction streams share one definition of each
 // pin state and shift block.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -352,11 +353,15 @@ KV_STATUS close_transaction(KV_HANDLE handle, uint32_t size, uint32_t counted, K
 class Transaction {
 public:
     Transaction(KV_HANDLE handle, const I2CMessage *messages, uint32_t count)
-        : handle_(handle), pieces_(handle), messages_(messages), count_(count) {}
+        : handle_(handle),
+          pieces_(handle, command_bound(messages, count), answer_bound(messages, count)),
+          messages_(messages),
+          count_(count) {}
     bool ready() const { return pieces_.ready(); }
 
     KV_STATUS run(I2CTransferFault *fault) {
-        positions_.reserve(StreamPieces::kCommandCapacity / i2c_fast::kByteBlockBytes + 1);
+        const uint64_t most = StreamPieces::kCommandCapacity / i2c_fast::kByteBlockBytes + 1;
+        positions_.reserve(static_cast<size_t>(std::min(most, answer_bound(messages_, count_))));
         KV_STATUS status = STATUS_SUCCESS;
         for (uint32_t m = 0; m < count_ && status == STATUS_SUCCESS; ++m) status = add_message(m);
         if (status == STATUS_SUCCESS) status = flush();
@@ -368,6 +373,20 @@ public:
     }
 
 private:
+    // The most a transaction can put in the stream: per message a start, the address, a block
+    // per byte and a stop; and an answer for the address and for each byte.
+    static uint64_t command_bound(const I2CMessage *messages, uint32_t count) {
+        uint64_t bytes = 0;
+        for (uint32_t m = 0; m < count; ++m)
+            bytes += 2 * kConditionLength + kAddressBlockLength + uint64_t{messages[m].length} * i2c_fast::kByteBlockBytes;
+        return bytes;
+    }
+    static uint64_t answer_bound(const I2CMessage *messages, uint32_t count) {
+        uint64_t answers = 0;
+        for (uint32_t m = 0; m < count; ++m) answers += 1 + uint64_t{messages[m].length};
+        return answers;
+    }
+
     struct Position {
         uint32_t message;
         uint32_t byte;  // I2C_FAULT_ADDRESS for the address
@@ -412,6 +431,7 @@ private:
         if (!pieces_.fits(stream.length(), answers)) {
             const KV_STATUS status = flush();
             if (status != STATUS_SUCCESS) return status;
+            if (!pieces_.fits(stream.length(), answers)) return Infra_Report(STATUS_FAILURE);
         }
         pieces_.append(bytes, stream.length());
         pieces_.expect(answers);

@@ -469,7 +469,8 @@ typedef struct I2CTransferFault_t {
  * piece, so no write reaches a device after a refusal. Read buffers of messages from the
  * failing one on are then undefined.
  *
- * Memory: a fixed amount per call (about 180 KiB), whatever the lengths.
+ * Memory: at most about 180 KiB per call, whatever the lengths; a short transaction takes
+ * about 12 bytes per byte it moves.
  * @param[in] handle An initialised channel; no other call on it may run meanwhile.
  * @param[in] messages @p count messages, in order; read messages' buffers receive the data.
  * @param[in] count Messages in the transaction; 0 sends nothing.

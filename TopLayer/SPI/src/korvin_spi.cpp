@@ -187,8 +187,10 @@ KV_STATUS transfer_chunks(uint32_t length, uint32_t *transferred, ChunkTransfer 
 // piece comes back. The saved pin state follows every chip-select change the stream makes.
 class TransferStream {
 public:
-    TransferStream(KV_HANDLE handle, ChannelConfig &config)
-        : pieces_(handle), config_(config), opcodes_(opcodes_for(config)) {}
+    TransferStream(KV_HANDLE handle, ChannelConfig &config, const SPITransfer *transfers, uint32_t count)
+        : pieces_(handle, command_bound(transfers, count), answer_bound(transfers, count)),
+          config_(config),
+          opcodes_(opcodes_for(config)) {}
     bool ready() const { return pieces_.ready(); }
 
     KV_STATUS chip_select(bool asserted) {
@@ -251,8 +253,29 @@ private:
         uint8_t *to;  // null: discarded
         uint32_t count;
     };
+    // Sends the piece so far when the next commands or answers do not fit; a stream that
+    // outgrew its bound (nothing fits an empty piece) fails rather than overrun the buffers.
     KV_STATUS make_room(size_t bytes, size_t answers) {
-        return pieces_.fits(bytes, answers) ? STATUS_SUCCESS : flush();
+        if (pieces_.fits(bytes, answers)) return STATUS_SUCCESS;
+        const KV_STATUS status = flush();
+        if (status != STATUS_SUCCESS) return status;
+        return pieces_.fits(bytes, answers) ? STATUS_SUCCESS : Infra_Report(STATUS_FAILURE);
+    }
+    // The most a set can put in the stream: each transfer's chip-select changes, shift
+    // headers, data and delay's pin read; and the answers of its receive buffers and delays.
+    static uint64_t command_bound(const SPITransfer *transfers, uint32_t count) {
+        uint64_t bytes = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t shifts = (uint64_t{transfers[i].length} + VELTA_MAX_SHIFT_BYTES - 1) / VELTA_MAX_SHIFT_BYTES;
+            bytes += 3 + 3 * shifts + transfers[i].length + 3 + 1;
+        }
+        return bytes;
+    }
+    static uint64_t answer_bound(const SPITransfer *transfers, uint32_t count) {
+        uint64_t answers = 0;
+        for (uint32_t i = 0; i < count; ++i)
+            answers += (transfers[i].rxBuffer ? uint64_t{transfers[i].length} : 0) + (transfers[i].delayUs ? 1 : 0);
+        return answers;
     }
 
     StreamPieces pieces_;
@@ -262,7 +285,7 @@ private:
 };
 
 KV_STATUS run_transfers(KV_HANDLE handle, ChannelConfig &config, const SPITransfer *transfers, uint32_t count) {
-    TransferStream stream(handle, config);
+    TransferStream stream(handle, config, transfers, count);
     if (!stream.ready()) return Infra_Report(STATUS_NO_RESOURCES);
     bool asserted = false;
     KV_STATUS status = STATUS_SUCCESS;

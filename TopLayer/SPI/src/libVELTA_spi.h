@@ -419,7 +419,8 @@ typedef struct SPITransfer_t {
  * polarity and SPI mode are the channel's saved configuration, and the saved pin state
  * (`reserved`) follows every change, so SPI_ToggleCS() and later sets continue from it.
  *
- * Memory: a fixed amount per call (about 130 KiB), whatever the lengths.
+ * Memory: at most about 130 KiB per call, whatever the lengths; a short set takes about its
+ * own length twice.
  * @param[in] handle An initialised channel; no other call on it may run meanwhile.
  * @param[in] transfers @p count transfers, in order; only read.
  * @param[in] count Transfers in the set; 0 sends nothing.
