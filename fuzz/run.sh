@@ -8,7 +8,7 @@ seconds=${1:-60}
 build=${BUILD_FUZZ:-build-fuzz}
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" -j "${JOBS:-2}"
-for target in config state engine; do
+for target in config state engine recording; do
   mkdir -p "$build/corpus-$target"
   echo "fuzz: $target for ${seconds} s"
   log="$build/$target.log"
