@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -448,10 +447,6 @@ void hex16(const std::uint8_t *in, char *out) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out), digits(_mm_unpacklo_epi8(high, low)));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16), digits(_mm_unpackhi_epi8(high, low)));
 }
-constexpr std::size_t kWide = 16;
-#else
-void hex16(const std::uint8_t *, char *) {}
-constexpr std::size_t kWide = SIZE_MAX;
 #endif
 }  // namespace
 
@@ -462,7 +457,9 @@ Fields &Fields::hex(const char *key, const void *bytes, std::size_t count) {
     const auto *in = static_cast<const std::uint8_t *>(bytes);
     char *out = &line_[at];
     std::size_t i = 0;
-    for (; count - i >= kWide; i += kWide, out += 2 * kWide) hex16(in + i, out);
+#if defined(__SSE2__)
+    for (; count - i >= 16; i += 16, out += 32) hex16(in + i, out);
+#endif
     for (; i < count; ++i, out += 2) std::memcpy(out, kHex.pairs[in[i]], 2);
     return *this;
 }

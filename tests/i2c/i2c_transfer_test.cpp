@@ -25,46 +25,37 @@ const char *kConfig = R"({"wall_clock": false, "bridges": [
 
 // The expected stream, written with the vocabulary's encoders: low-pin states of SCL (pin 0)
 // and SDA (pin 1) with the spare pin 4 an output, and the bit shifts of bytes and acknowledges.
-class Expected {
+class Expected : public kvtest::EncodedStream {
 public:
     Expected &pins(uint8_t value, uint8_t direction, int times = 1) {
-        for (int i = 0; i < times; ++i) put(velta_encode_pins(at(), VELTA_CMD_SET_LOW_PINS, value, direction));
+        for (int i = 0; i < times; ++i)
+            encode([&](uint8_t *at) { return velta_encode_pins(at, VELTA_CMD_SET_LOW_PINS, value, direction); });
         return *this;
     }
     Expected &start() { return pins(3, kDrive, 10).pins(1, kDrive, 20).pins(0, kDrive); }
     Expected &stop() { return pins(0, kDrive, 10).pins(1, kDrive, 10).pins(3, kDrive, 10).pins(3, kRelease); }
     Expected &byte_out(uint8_t byte) {
-        pins(2, kDrive);
-        put(velta_encode_shift_bits(at(), kOutFalling, 8, byte));
+        pins(2, kDrive).bits(kOutFalling, 8, byte);
         return bits_in(1);
     }
-    Expected &byte_in(bool ack) {
-        bits_in(8).pins(2, kDrive);
-        put(velta_encode_shift_bits(at(), kOutRising, 1, ack ? 0x00 : 0x80));
-        return *this;
-    }
+    Expected &byte_in(bool ack) { return bits_in(8).pins(2, kDrive).bits(kOutRising, 1, ack ? 0x00 : 0x80); }
     Expected &send_immediate() {
-        bytes_.push_back(VELTA_CMD_SEND_IMMEDIATE);
+        put(VELTA_CMD_SEND_IMMEDIATE);
         return *this;
     }
-    const Bytes &bytes() const { return bytes_; }
 
 private:
     static constexpr uint8_t kDrive = VELTA_PIN_CLOCK | VELTA_PIN_DATA_OUT | VELTA_PIN_I2C_SPARE;
     static constexpr uint8_t kRelease = VELTA_PIN_I2C_SPARE;
     static constexpr uint8_t kOutFalling = VELTA_SHIFT_OUT | VELTA_SHIFT_BITS | VELTA_SHIFT_OUT_FALLING;
     static constexpr uint8_t kOutRising = VELTA_SHIFT_OUT | VELTA_SHIFT_BITS;
-    Expected &bits_in(unsigned bits) {
-        pins(0, VELTA_PIN_CLOCK | VELTA_PIN_I2C_SPARE);
-        put(velta_encode_shift_bits(at(), VELTA_SHIFT_IN | VELTA_SHIFT_BITS, bits, 0));
+    Expected &bits(uint8_t opcode, unsigned count, uint8_t data) {
+        encode([&](uint8_t *at) { return velta_encode_shift_bits(at, opcode, count, data); });
         return *this;
     }
-    uint8_t *at() {
-        bytes_.resize(bytes_.size() + 3);
-        return bytes_.data() + bytes_.size() - 3;
+    Expected &bits_in(unsigned count) {
+        return pins(0, VELTA_PIN_CLOCK | VELTA_PIN_I2C_SPARE).bits(VELTA_SHIFT_IN | VELTA_SHIFT_BITS, count, 0);
     }
-    void put(size_t used) { bytes_.resize(bytes_.size() - 3 + used); }
-    Bytes bytes_;
 };
 
 class I2cTransfer : public ::testing::Test {

@@ -3,8 +3,6 @@
 // a damaged recording, is stopped with one line naming the call or the line of the file.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -52,11 +50,6 @@ const Program kEepromWrite{"velta", {"eeprom", "write", "-y", "--size", "32768",
 const Program kEepromRead{
     "velta", {"eeprom", "read", "--size", "32768", "2", "0x50", "back.bin"}, {"back.bin"}};
 
-std::string read_whole_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -99,10 +92,10 @@ TEST(Recording, RecordedSessionsReplayWithNoBridge) {
 TEST(Recording, TheExamplesRecordingStillReplays) {
     const std::string dir = std::string(KV_SOURCE_DIR) + "/examples/recordings/";
     ToolSandbox box;
-    box.write_file(kRecording, read_whole_file(dir + "tqread-s10.jsonl"));
+    box.write_file(kRecording, slurp(dir + "tqread-s10.jsonl"));
     const ToolRun again = replay(box, {"tqread", {"-s10"}, {}});
     EXPECT_EQ(0, again.status) << again.err;
-    EXPECT_EQ(read_whole_file(dir + "tqread-s10.txt"), again.out);
+    EXPECT_EQ(slurp(dir + "tqread-s10.txt"), again.out);
     EXPECT_EQ("", again.err);
 }
 

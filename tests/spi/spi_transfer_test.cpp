@@ -16,37 +16,28 @@ constexpr uint8_t kDirection = VELTA_PIN_CLOCK | VELTA_PIN_DATA_OUT | VELTA_PIN_
 
 // The expected stream, written with the vocabulary's encoders, for an active-low chip-select
 // on pin 3 in mode `mode`.
-class Expected {
+class Expected : public kvtest::EncodedStream {
 public:
     explicit Expected(unsigned mode) : mode_(mode), idle_(mode >= 2 ? VELTA_PIN_CLOCK : 0) {}
     Expected &cs(bool asserted) {
-        uint8_t *at = room();
-        grow(at, velta_encode_pins(at, VELTA_CMD_SET_LOW_PINS,
-                                   static_cast<uint8_t>(idle_ | (asserted ? 0 : VELTA_PIN_CHIP_SELECT_FIRST)), kDirection));
+        const uint8_t value = static_cast<uint8_t>(idle_ | (asserted ? 0 : VELTA_PIN_CHIP_SELECT_FIRST));
+        encode([&](uint8_t *at) { return velta_encode_pins(at, VELTA_CMD_SET_LOW_PINS, value, kDirection); });
         return *this;
     }
     Expected &shift(bool in, const Bytes &out) {
-        const unsigned what = VELTA_SHIFT_OUT | (in ? VELTA_SHIFT_IN : 0u);
-        uint8_t *at = room();
-        grow(at, velta_encode_shift_bytes(at, velta_spi_shift(what, mode_), static_cast<uint32_t>(out.size())));
-        bytes_.insert(bytes_.end(), out.begin(), out.end());
+        const uint8_t opcode = velta_spi_shift(VELTA_SHIFT_OUT | (in ? VELTA_SHIFT_IN : 0u), mode_);
+        encode([&](uint8_t *at) { return velta_encode_shift_bytes(at, opcode, static_cast<uint32_t>(out.size())); });
+        put(out);
         return *this;
     }
     Expected &send_immediate() {
-        bytes_.push_back(VELTA_CMD_SEND_IMMEDIATE);
+        put(VELTA_CMD_SEND_IMMEDIATE);
         return *this;
     }
-    const Bytes &bytes() const { return bytes_; }
 
 private:
-    uint8_t *room() {
-        bytes_.resize(bytes_.size() + 3);
-        return bytes_.data() + bytes_.size() - 3;
-    }
-    void grow(uint8_t *at, size_t used) { bytes_.resize(static_cast<size_t>(at - bytes_.data()) + used); }
     unsigned mode_;
     uint8_t idle_;
-    Bytes bytes_;
 };
 
 class SpiTransfer : public SpiTest, public ::testing::WithParamInterface<unsigned> {

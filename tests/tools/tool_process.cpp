@@ -19,18 +19,18 @@
 
 extern char **environ;
 
-namespace {
-
-const unsigned kSensorPosition = 0; // the default configuration's first channel
-// A piece read after a slow pause starts with the sample taken then, not the next in line.
-const std::size_t kPieceBytes = TQ_PIECE_BYTES;
-
 std::string slurp(const std::string &file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
+
+namespace {
+
+const unsigned kSensorPosition = 0; // the default configuration's first channel
+// A piece read after a slow pause starts with the sample taken then, not the next in line.
+const std::size_t kPieceBytes = TQ_PIECE_BYTES;
 
 // The parent's environment without the simulator's variables, plus the sandbox's own. The
 // build's library directory goes on the loader path: under the address sanitizer, libVELTA's

@@ -95,5 +95,7 @@ std::string prints(const Registers &regs, std::initializer_list<int> which, int 
 std::string tqcmd_trace(int argc);
 
 std::string invalid_argument(const std::string &argument, const std::string &program);
+// The whole file, or "" when it cannot be read.
+std::string slurp(const std::string &file);
 std::string read_usage(const std::string &program);
 std::string version_banner(const std::string &title, const std::string &version);
