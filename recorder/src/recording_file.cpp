@@ -8,10 +8,18 @@ constexpr int kMaxDepth = 6;  // a call line nests no deeper than its device lis
 
 Json parse_line(const std::string &text) {
     // Deeper nesting is refused as it is read, so no hostile line makes the parser recurse far.
-    return Json::parse(text, [](int depth, Json::parse_event_t, Json &) {
-        if (depth > kMaxDepth) throw ShapeFault("nested too deeply");
-        return true;
-    });
+    try {
+        return Json::parse(text, [](int depth, Json::parse_event_t, Json &) {
+            if (depth > kMaxDepth) throw ShapeFault("nested too deeply");
+            return true;
+        });
+    } catch (const Json::parse_error &e) {
+        // The parser counts lines and columns of the one line it was given: keep only its reason.
+        const std::string what = e.what();
+        const std::size_t reason = what.find(": ", what.find("column"));
+        throw ShapeFault("not JSON at character " + std::to_string(e.byte) +
+                         (reason == std::string::npos ? "" : ": " + what.substr(reason + 2)));
+    }
 }
 
 std::uint64_t whole_number(const Json &line, const char *key) {
@@ -43,6 +51,8 @@ RecordedCall parse_call(const Json &line, unsigned expected_number) {
     call.status = static_cast<KV_STATUS>(status);
     call.args = line.value("args", Json());
     call.results = line.value("result", Json());
+    if (call.results.is_null() && keeps_results(call.entry, call.status))
+        throw ShapeFault("\"result\" is missing: a call that succeeded, and every read and write, keeps what it gave");
     check_call(call.entry, call.args, call.results);
     return call;
 }

@@ -1,7 +1,9 @@
 #include "replay.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace kvsim {
@@ -19,7 +21,7 @@ Replay::Replay(std::string path, Simulator &sim) : path_(std::move(path)) {
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         unusable_ = true;
-        report("cannot be read");
+        report(std::string("cannot be read: ") + std::strerror(errno));
         return;
     }
     try {
@@ -47,8 +49,17 @@ KV_STATUS Replay::serve(const kvrec::Call &call) {
                 std::to_string(recorded.line) + ")");
         return KVSIM_STATUS_REPLAY_MISMATCH;
     }
+    try {
+        if (!recorded.results.is_null()) call.restore(recorded.results);
+    } catch (const kvrec::ShapeFault &fault) {
+        // Results that fit the recorded arguments but not the program's pointers (a buffer
+        // missing now): the recording cannot serve this program.
+        unusable_ = true;
+        report("line " + std::to_string(recorded.line) + ": " + fault.what());
+        if (trace_) trace_->stop();
+        return KVSIM_STATUS_BAD_RECORDING;
+    }
     trace(next_++);
-    if (!recorded.results.is_null()) call.restore(recorded.results);
     return recorded.status;
 }
 

@@ -151,10 +151,14 @@ TEST(Recording, DamagedRecordingIsRefusedWithItsLine) {
         for (const std::string &l : copy) text += l + "\n";
         return text;
     };
-    const std::size_t write =
-        std::find_if(lines.begin(), lines.end(),
-                     [](const std::string &l) { return l.find("\"KV_Write\"") != l.npos; }) -
-        lines.begin();
+    auto first = [&](const char *text) {
+        return std::find_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.find(text) != l.npos; }) -
+               lines.begin();
+    };
+    const std::size_t write = first("\"KV_Write\""), read = first("\"data\":\"fa");  // an echo read back
+    ASSERT_LT(read, lines.size());
+    const std::string read_line = "line " + std::to_string(read + 1) + ": ";
+    const std::string read_result = lines[read].substr(lines[read].find(",\"result\""));
     const struct {
         std::string text, expected;
     } cases[] = {
@@ -165,6 +169,10 @@ TEST(Recording, DamagedRecordingIsRefusedWithItsLine) {
         {changed(0, "\"version\":1", "\"version\":2"), "line 1: format version 2 is not read here"},
         {changed(write, "\"data\":\"", "\"data\":\"g"), "line " + std::to_string(write + 1) + ": "},
         {changed(6, "\"n\":6", "\"n\":7"), "line 7: \"n\": expected call number 6"},
+        {changed(8, lines[8], "{\"n\":8,"), "line 9: not JSON at character 8: syntax error"},
+        // A read served without its bytes would hand the program whatever its buffer held.
+        {changed(read, read_result, "}"), read_line + "\"result\" is missing"},
+        {changed(read, "\"data\":\"fa", "\"data\":\""), read_line + "\"data\": expected the "},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.expected);
