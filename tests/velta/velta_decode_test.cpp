@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <set>
 
 #include "engine_log.h"
 #include "kvsim.h"
@@ -139,6 +140,30 @@ TEST(VeltaDecode, RecordingsShowI2cAcknowledgesAndSpiFramesWithTheBytesThatCameB
         for (const std::string &line : c.lines(printed)) {
             at = run.out.find("  " + line + "\n", at);  // in this order
             EXPECT_NE(at, std::string::npos) << line << "\nin\n" << run.out;
+        }
+    }
+}
+
+// A full-speed bridge's engine lacks the clock commands: it answers them as unknown bytes, and
+// those answers must not be taken for the bus's.
+TEST(VeltaDecode, RecordingOfAFullSpeedBridgeUsesItsVocabulary) {
+    ToolSandbox box;
+    box.environment = {std::string("VELTA_DRIVER=") + KV_LIB_DIR + "/kvzubr-rec/libkvzubr.so",
+                       std::string("KVZUBR_RECORD_DRIVER=") + KV_LIB_DIR + "/libkvzubr.so",
+                       "KVZUBR_RECORD=" + box.path("session.jsonl")};
+    box.run("velta", {"i2c", "get", "3", "0x50"});  // list position 3: the default board's full-speed bridge
+    box.environment.clear();
+    const Json stream = decode(box, "session.jsonl")["streams"][0];
+    EXPECT_EQ(stream["position"], 3);
+    EXPECT_EQ(stream["full_speed"], true);
+    const std::set<std::string> clock_only = {"three-phase on", "three-phase off", "divide-by-5 on", "divide-by-5 off",
+                                              "adaptive clocking on", "adaptive clocking off", "drive zero only"};
+    for (const Json &c : stream["commands"]) {
+        SCOPED_TRACE(c.dump());
+        EXPECT_EQ(clock_only.count(c["name"]), 0u);
+        EXPECT_NE(c["name"], "answer with no command");
+        if (c["name"] == "unknown" && c.value("answer", "") != "") {
+            EXPECT_EQ(c["answer"], "fa" + c["bytes"].get<std::string>());  // the engine's echo, paired
         }
     }
 }

@@ -80,6 +80,9 @@ struct Command {
 // in order, as the engine queues them.
 class CommandReader {
 public:
+    // A full-speed bridge's engine lacks the clock commands and answers them as unknown bytes.
+    void set_full_speed(bool full_speed) { full_speed_ = full_speed; }
+
     void sent(const Bytes &bytes) {
         for (std::uint8_t b : bytes) take(b);
     }
@@ -114,7 +117,7 @@ private:
             pending_ = Command{};
             pending_.offset = sent_;
             pending_.code.push_back(b);
-            const int args = velta_argument_length(b, 0);
+            const int args = velta_argument_length(b, full_speed_);
             if (args < 0) {
                 pending_.kind = Command::Kind::Unknown;
                 pending_.owed = 2;  // the echo marker and the byte
@@ -167,6 +170,7 @@ private:
     Command pending_;
     std::size_t arguments_ = 0;
     std::size_t sent_ = 0;
+    bool full_speed_ = false;
 };
 
 std::string shift_name(std::uint8_t op) {
@@ -661,6 +665,7 @@ struct Decoded {
     bool answers = false;
     std::vector<Stream> streams;
     std::string note;
+    std::vector<std::uint32_t> types;  // device types by list position, from the device list
 };
 
 Bytes read_hex_text(const Bytes &input, const std::string &name) {
@@ -707,11 +712,22 @@ void play_call(const Json &line, Decoded &d, std::map<std::uint64_t, std::size_t
     const std::string call = line.at("call").get<std::string>();
     const Json &args = line.at("args");
     const Json result = line.value("result", Json::object());
+    if (call == "KV_GetDeviceInfoList") {
+        d.types.clear();
+        for (const Json &entry : result.value("list", Json::array())) d.types.push_back(entry.at("type").get<std::uint32_t>());
+        return;
+    }
     if (call == "KV_Open") {
         if (!result.contains("handle")) return;
+        const std::uint32_t position = args.at("position").get<std::uint32_t>();
         by_handle[result.at("handle").get<std::uint64_t>()] = d.streams.size();
         d.streams.emplace_back();
-        d.streams.back().label = {{"handle", result.at("handle")}, {"position", args.at("position")}};
+        Stream &s = d.streams.back();
+        s.label = {{"handle", result.at("handle")}, {"position", position}};
+        if (position < d.types.size() && d.types[position] == KV_DEVICE_FULL_SPEED_DUAL) {
+            s.label["full_speed"] = true;
+            s.reader.set_full_speed(true);
+        }
         return;
     }
     if (!args.contains("handle")) return;
@@ -740,7 +756,7 @@ void play_call(const Json &line, Decoded &d, std::map<std::uint64_t, std::size_t
 }
 
 Decoded read_recording(const Bytes &input, const std::string &name) {
-    Decoded d{"recording", true, {}, ""};
+    Decoded d{"recording", true, {}, "", {}};
     std::map<std::uint64_t, std::size_t> by_handle;
     std::istringstream in(std::string(input.begin(), input.end()));
     unsigned number = 0;
@@ -771,7 +787,7 @@ Decoded read_recording(const Bytes &input, const std::string &name) {
 
 Decoded read_input(const Bytes &input, DecodeInput how, const std::string &name) {
     if (is_recording(input)) return read_recording(input, name);
-    Decoded d{how == DecodeInput::Hex ? "hex" : "binary", false, std::vector<Stream>(1), ""};
+    Decoded d{how == DecodeInput::Hex ? "hex" : "binary", false, std::vector<Stream>(1), "", {}};
     d.streams[0].used = true;
     d.streams[0].reader.sent(how == DecodeInput::Hex ? read_hex_text(input, name) : input);
     return d;
@@ -783,6 +799,7 @@ std::string stream_heading(const Json &label) {
     if (!label.contains("handle")) return "";
     std::string text = "handle " + label["handle"].dump();
     if (label.contains("position")) text += ", list position " + label["position"].dump();
+    if (label.contains("full_speed")) text += ", full-speed bridge";
     return text + ":\n";
 }
 
