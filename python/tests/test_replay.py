@@ -52,3 +52,25 @@ def test_changed_session_stops_at_the_changed_call(tmp_path):
     assert again.returncode != 0
     ours = [line for line in again.stderr.splitlines() if line.startswith("kvzubr-sim: replay ")]
     assert len(ours) == 1 and "session.jsonl: call " in ours[0] and "KV_Write data byte" in ours[0], again.stderr
+
+
+FORKING = """import os, sys, velta
+print(len(velta.channels()))
+if os.fork() == 0:
+    sys.exit(0)
+os.wait()
+print(len(velta.channels()))
+"""
+
+
+def test_forked_child_leaves_the_session_to_its_parent(tmp_path):
+    """A child that exits shares the recording file and the replay with its parent, not the
+    session: it neither closes the recording nor reports the replay unfinished."""
+    script = tmp_path / "forking.py"
+    script.write_text(FORKING)
+    live = record(tmp_path, script, [])
+    assert live.returncode == 0, live.stderr
+    lines = (tmp_path / "session.jsonl").read_text().splitlines()
+    assert [i for i, line in enumerate(lines) if '"end"' in line] == [len(lines) - 1]
+    again = replay(tmp_path, script, [])
+    assert (again.returncode, again.stdout, again.stderr) == (live.returncode, live.stdout, live.stderr)

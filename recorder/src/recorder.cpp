@@ -67,6 +67,7 @@ public:
         line_.reserve(kLineRoom);
         load(driver);
         out_ = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        owner_ = ::getpid();
         if (out_ < 0) fail();
         line_.assign(kvrec::header_line(driver));
         put();
@@ -74,7 +75,8 @@ public:
 
     ~Recorder() {
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        if (out_ < 0 || failed_) return;
+        // A forked child that exits shares the file but not the session: the end is its parent's.
+        if (out_ < 0 || failed_ || ::getpid() != owner_) return;
         line_.assign(kvrec::closing_line(calls_));
         put();
         ::close(out_);
@@ -152,6 +154,7 @@ private:
 
     std::string path_;
     int out_ = -1;
+    pid_t owner_ = 0;  // the process that opened the file
     std::string line_;  // the line being written, its room kept from call to call
     Inner inner_ = {};
     std::recursive_mutex lock_;

@@ -1,5 +1,7 @@
 #include "replay.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,7 @@ bool tracing() {
 
 }  // namespace
 
-Replay::Replay(std::string path, Simulator &sim) : path_(std::move(path)) {
+Replay::Replay(std::string path, Simulator &sim) : path_(std::move(path)), owner_(::getpid()) {
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         unusable_ = true;
@@ -64,6 +66,8 @@ KV_STATUS Replay::serve(const kvrec::Call &call) {
 }
 
 void Replay::finish() {
+    // A forked child that exits shares the recording and the traces, not the session.
+    if (::getpid() != owner_) return;
     if (!unusable_ && !diverged_ && next_ < calls_.size())
         report("the program made " + std::to_string(next_) + " of the " + std::to_string(calls_.size()) +
                " recorded calls; the next was " + kvrec::describe(calls_[next_].entry, calls_[next_].args));

@@ -32,6 +32,7 @@ private:
     std::size_t next_ = 0;
     bool unusable_ = false;
     bool diverged_ = false;
+    int owner_;  // the process that read the recording
 };
 
 }  // namespace kvsim
