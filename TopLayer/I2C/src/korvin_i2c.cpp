@@ -192,6 +192,17 @@ KV_STATUS stretching_refusal(KV_HANDLE handle) {
     return type == KV_DEVICE_FULL_SPEED_DUAL ? Infra_Report(STATUS_BAD_PARAMETER) : STATUS_SUCCESS;
 }
 
+// A full-speed engine has no three-phase clocking and answers its command as an unknown byte.
+// That echo is collected here, so no later read takes it for the bus's answer.
+KV_STATUS three_phase_on(KV_HANDLE handle) {
+    uint32_t type = 0;
+    const KV_STATUS status = Mid_GetKvDeviceType(handle, &type);
+    if (status != STATUS_SUCCESS) return status;
+    if (type != KV_DEVICE_FULL_SPEED_DUAL) return send_command(handle, VELTA_CMD_THREE_PHASE_ON);
+    uint8_t echoSeen = 0;
+    return Mid_SendReceiveCmdFromVELTA(handle, 0, VELTA_CMD_THREE_PHASE_ON, &echoSeen);
+}
+
 // Every clock edge then waits until SCL, wired back to pin 7, follows, so a device holding
 // SCL low holds the engine.
 KV_STATUS adaptive_clocking_on(KV_HANDLE handle) { return send_command(handle, VELTA_CMD_ADAPTIVE_CLOCKING_ON); }
@@ -536,7 +547,7 @@ KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config) {
                                       config->configOptions);
     if (status != STATUS_SUCCESS) return status;
     if (three_phase) {
-        status = send_command(handle, VELTA_CMD_THREE_PHASE_ON);
+        status = three_phase_on(handle);
         if (status != STATUS_SUCCESS) return status;
     }
     status = I2C_SaveChannelConfig(handle, config);

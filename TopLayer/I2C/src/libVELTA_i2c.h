@@ -49,7 +49,10 @@ extern "C" {
  *
  * Clear (the usual choice): I2C_InitChannel() switches three-phase clocking on, in which each
  * bit takes three half clock periods and data is held half a period past the clock edge, and
- * scales the engine clock by 3/2 to keep the bus at the requested rate.
+ * scales the engine clock by 3/2 to keep the bus at the requested rate. A
+ * #KV_DEVICE_FULL_SPEED_DUAL bridge has no three-phase clocking: its engine answers the command
+ * as an unknown byte (the set-up collects that answer) and the bus then runs at 3/2 of the
+ * requested rate, so set this bit on such a bridge.
  */
 #define I2C_CFG_NO_THREE_PHASE 0x01u  /* keep three-phase data clocking off, rate unscaled */
 /** @brief configOptions bit 1: SCL and SDA only pull low, never drive high (open drain). Only a
@@ -160,7 +163,8 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
 /**
  * @brief Initialises an opened channel as an I2C master: KV_InitChannel() for I2C (at least
  *        70 ms; SCL and SDA end up driven high), then, unless #I2C_CFG_NO_THREE_PHASE,
- *        three-phase clocking on (#VELTA_CMD_THREE_PHASE_ON), and with
+ *        three-phase clocking on (#VELTA_CMD_THREE_PHASE_ON; on a full-speed bridge, whose
+ *        engine answers it as an unknown byte, that answer is waited for and collected), and with
  *        #I2C_CFG_CLOCK_STRETCHING adaptive clocking on (#VELTA_CMD_ADAPTIVE_CLOCKING_ON).
  * @param[in] handle A channel opened with I2C_OpenChannel().
  * @param[in,out] config Caller-owned record. Without #I2C_CFG_NO_THREE_PHASE its `ClockRate`
@@ -171,9 +175,11 @@ KV_API KV_STATUS I2C_OpenChannel(uint32_t index, KV_HANDLE *handle);
  *         @p handle is null (reported, line 239); or the (scaled) clock rate or the latency
  *         timer is out of range (not reported); or #I2C_CFG_CLOCK_STRETCHING on a
  *         #KV_DEVICE_FULL_SPEED_DUAL bridge (not reported; nothing sent, record unchanged).
- * @retval STATUS_FAILURE the engine did not synchronise.
+ * @retval STATUS_FAILURE the engine did not synchronise, or a full-speed engine did not answer
+ *         the three-phase command.
  * @return Otherwise a status of KV_InitChannel(), of Mid_GetKvDeviceType() (with
- *         #I2C_CFG_CLOCK_STRETCHING), or of the three-phase or adaptive-clocking command's write.
+ *         #I2C_CFG_CLOCK_STRETCHING, or three-phase clocking), or of the three-phase or
+ *         adaptive-clocking command's write.
  */
 KV_API KV_STATUS I2C_InitChannel(KV_HANDLE handle, I2CChannelConfig *config);
 /**
