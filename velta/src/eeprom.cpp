@@ -22,7 +22,12 @@ void EepromGeometry::settle() {
     if (size > (std::uint64_t{1} << (8 * address_bytes + 3)))
         throw UsageError("--size " + std::to_string(size) + " needs more than " + std::to_string(address_bytes) +
                          " address byte" + (address_bytes == 1 ? "" : "s"));
-    if (page == 0) page = size <= 256 ? 8 : size <= 2048 ? 16 : size <= 8192 ? 32 : size <= 32768 ? 64 : 128;
+    if (page == 0) {
+        page = size <= 256 ? 8 : size <= 2048 ? 16 : size <= 8192 ? 32 : size <= 32768 ? 64 : 128;
+        if (size % page != 0)
+            throw UsageError("--size " + std::to_string(size) + " is no multiple of the default write page of " +
+                             std::to_string(page) + " bytes; give --page");
+    }
     if (page > size || size % page != 0) throw UsageError("--page must divide --size");
     if (device > 0x7F) throw UsageError("the EEPROM address must be at most 0x7f");
 }
