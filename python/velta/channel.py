@@ -22,18 +22,33 @@ def _text(raw):
     return raw.split(b"\0", 1)[0].decode("latin-1")
 
 
+FULL_SPEED_DUAL = 4  # the device type of a full-speed bridge, which lacks three-phase clocking
+
+
+def _entry(index):
+    """The driver's description of channel ``index``, and the status of asking for it."""
+    entry = _lib.DeviceListEntry()
+    return _lib.velta().SPI_GetChannelInfo(index, ctypes.byref(entry)), entry
+
+
 def channels():
     """Every bridge channel that carries the serial engine, as a list of :class:`ChannelInfo`."""
-    lib = _lib.velta()
     count = ctypes.c_uint32()
-    _lib.check(lib.SPI_GetNumChannels(ctypes.byref(count)), "SPI_GetNumChannels")
+    _lib.check(_lib.velta().SPI_GetNumChannels(ctypes.byref(count)), "SPI_GetNumChannels")
     found = []
     for index in range(count.value):
-        entry = _lib.DeviceListEntry()
-        _lib.check(lib.SPI_GetChannelInfo(index, ctypes.byref(entry)), "SPI_GetChannelInfo")
+        status, entry = _entry(index)
+        _lib.check(status, "SPI_GetChannelInfo")
         found.append(ChannelInfo(index, entry.DeviceType, _text(bytes(entry.SerialText)),
                                  _text(bytes(entry.DescriptionText)), entry.Location))
     return found
+
+
+def on_full_speed_bridge(index):
+    """Whether channel ``index`` is on a full-speed bridge (False where the driver cannot say:
+    opening the channel then reports why)."""
+    status, entry = _entry(index)
+    return status == Status.SUCCESS and entry.DeviceType == FULL_SPEED_DUAL
 
 
 class Channel:

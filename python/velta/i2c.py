@@ -4,7 +4,7 @@ import ctypes
 
 from . import _lib
 from ._buffers import Sink, Source
-from .channel import Channel
+from .channel import Channel, on_full_speed_bridge
 from .errors import BadParameter, NoDevice, Status, error_class, fits
 
 NO_THREE_PHASE, DRIVE_ZERO_ONLY, CLOCK_STRETCHING = 0x01, 0x02, 0x04
@@ -96,7 +96,9 @@ def _refusal(status, fault, messages):
 
 class I2cChannel(Channel):
     """An I2C master on engine channel ``index`` (from 0). ``clock`` is the bus clock in Hz;
-    ``three_phase`` holds data an extra half period around each clock edge, as I2C needs;
+    ``three_phase`` holds data an extra half period around each clock edge, as I2C needs
+    (``None``: where the bridge has it; a full-speed bridge lacks it, and with ``True`` there
+    its bus runs at 3/2 of ``clock``);
     ``drive_zero_only`` lets the bridge only pull SCL and SDA low (high-speed single-channel
     bridges); ``clock_stretching`` makes every clock edge wait while a device holds SCL low
     (SCL wired to pin 7 as well, and only pulled low by the bridge; full-speed bridges refuse
@@ -110,8 +112,11 @@ class I2cChannel(Channel):
     def _release(self, handle):
         _lib.check(_lib.velta().I2C_CloseChannel(handle), "I2C_CloseChannel")
 
-    def __init__(self, index, clock=100_000, three_phase=True, drive_zero_only=False, clock_stretching=False):
+    def __init__(self, index, clock=100_000, three_phase=None, drive_zero_only=False, clock_stretching=False):
         super().__init__()
+        index = fits(index, ctypes.c_uint32, "channel index", "I2C_OpenChannel")
+        if three_phase is None:
+            three_phase = not on_full_speed_bridge(index)
         options = ((0 if three_phase else NO_THREE_PHASE) | (DRIVE_ZERO_ONLY if drive_zero_only else 0)
                    | (CLOCK_STRETCHING if clock_stretching else 0))
         clock = fits(clock, ctypes.c_uint32, "clock", "I2cChannel")

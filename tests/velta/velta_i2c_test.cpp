@@ -133,4 +133,13 @@ TEST_F(VeltaI2c, ClockStretchingWaitsForTheDevice) {
     EXPECT_EQ(refused.status, 1);
 }
 
+// A full-speed bridge has no three-phase clocking: registers still read back what was written.
+TEST_F(VeltaI2c, FullSpeedBridgeReadsAndWritesRegisters) {
+    box.use_board(R"({"wall_clock": false, "bridges": [{"type": 4, "channels": [{"bus": "i2c", "devices": [
+        {"kind": "i2c-register", "name": "temp", "address": "0x48"}]}, {"bus": "none"}]}]})");
+    EXPECT_EQ(ok({"i2c", "set", "-y", "0", "0x48", "1", "0xa5"}), "");
+    EXPECT_EQ(ok({"i2c", "get", "0", "0x48", "1"}), "0xa5\n");
+    EXPECT_EQ(ok({"i2c", "transfer", "-y", "0", "w1@0x48", "1", "r1"}), "0xa5\n");
+}
+
 }  // namespace

@@ -28,29 +28,33 @@ void require_channel(unsigned channel) {
 namespace {
 
 // The engine makes base / (divisor + 1) from a 16-bit divisor: down to 92 Hz from its 6 MHz
-// base, 458 Hz on a full-speed bridge whose base is always 30 MHz; up to 30 MHz. An I2C bus
-// takes three engine clocks for two bit times, so its range is two thirds of that.
-void check_clock(unsigned channel, std::uint32_t hz, bool i2c) {
+// base, 458 Hz on a full-speed bridge whose base is always 30 MHz; up to 30 MHz. With
+// three-phase clocking, which a full-speed bridge lacks, an I2C bus takes three engine clocks
+// for two bit times, so its range is two thirds of that. Tells whether the bridge is full-speed.
+bool check_clock(unsigned channel, std::uint32_t hz, bool i2c) {
     DeviceListEntry entry{};
     check(SPI_GetChannelInfo(channel, &entry), "cannot describe channel " + std::to_string(channel));
     const bool full_speed = entry.DeviceType == KV_DEVICE_FULL_SPEED_DUAL;
     std::uint32_t lowest = full_speed ? 458 : 92, highest = 30000000;
-    if (i2c) lowest = (lowest * 2 + 2) / 3, highest = highest / 3 * 2;
+    if (i2c && !full_speed) lowest = (lowest * 2 + 2) / 3, highest = highest / 3 * 2;
     if (hz < lowest || hz > highest)
         throw UsageError("--clock: " + std::to_string(hz) + " Hz is outside the " + std::to_string(lowest) + " to " +
                          std::to_string(highest) + " Hz " + (i2c ? "an I2C" : "an SPI") + " bus on a " +
                          device_type_name(entry.DeviceType) + " bridge runs at");
+    return full_speed;
 }
 
 }  // namespace
 
 I2cChannel::I2cChannel(const I2cTarget &target) : index_(target.channel) {
     require_channel(index_);
-    check_clock(index_, target.clock_hz, true);
+    const bool full_speed = check_clock(index_, target.clock_hz, true);
     check(I2C_OpenChannel(index_, &handle_), "cannot open " + channel_name("I2C", index_));
-    // Open-drain lines where the bridge offers it; three-phase clocking keeps SDA stable around SCL edges.
+    // Open-drain lines where the bridge offers it; three-phase clocking, where the bridge has
+    // it, keeps SDA stable around SCL edges (without it the bus would run at 3/2 of --clock).
     I2CChannelConfig config{target.clock_hz, kLatencyMs,
-                            I2C_CFG_DRIVE_ZERO_ONLY | (target.clock_stretching ? I2C_CFG_CLOCK_STRETCHING : 0u)};
+                            I2C_CFG_DRIVE_ZERO_ONLY | (full_speed ? I2C_CFG_NO_THREE_PHASE : 0u) |
+                                (target.clock_stretching ? I2C_CFG_CLOCK_STRETCHING : 0u)};
     const KV_STATUS status = I2C_InitChannel(handle_, &config);
     if (status != STATUS_SUCCESS) {
         I2C_CloseChannel(handle_);
