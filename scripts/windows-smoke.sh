@@ -146,6 +146,11 @@ concurrent_saves_kept() {
 
 run_all "$work/linux" "$native/bin" ""
 
+# Whether this machine runs 32-bit x86 programs only through an emulator registered with
+# binfmt_misc. Wine's 32-bit programs take most of an hour there, so the i686 build is then
+# built and its exports checked, but not run.
+i386_emulated() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; }
+
 start=$SECONDS
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 echo "windows-smoke: wine prefix made in $((SECONDS - start)) s"
@@ -162,6 +167,10 @@ for target in x86_64:wine64 i686:wine; do
   bin=$build/bin
   start=$SECONDS
   check_exports "$arch" "$arch-w64-mingw32" "$bin"
+  if [ "$arch" = i686 ] && i386_emulated; then
+    echo "windows-smoke: i686 not run under wine: 32-bit programs run under an emulator here"
+    continue
+  fi
   run_all "$work/$arch" "$bin" .exe "$wine"
   compare_runs "$arch" "$work/linux" "$work/$arch"
   check "$arch: a missing libkvzubr.dll is reported, exit status 1" \
