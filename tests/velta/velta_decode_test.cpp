@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -151,10 +152,16 @@ TEST(VeltaDecode, RecordingOfAFullSpeedBridgeUsesItsVocabulary) {
     box.environment = {std::string("VELTA_DRIVER=") + KV_LIB_DIR + "/kvzubr-rec/libkvzubr.so",
                        std::string("KVZUBR_RECORD_DRIVER=") + KV_LIB_DIR + "/libkvzubr.so",
                        "KVZUBR_RECORD=" + box.path("session.jsonl")};
-    box.run("velta", {"i2c", "get", "3", "0x50"});  // list position 3: the default board's full-speed bridge
+    // The EEPROM example sets up I2C channel 2 with three-phase clocking, which is here the
+    // full-speed bridge at list position 2: it sends the command that bridge lacks.
+    box.use_board(R"({"wall_clock": false, "bridges": [
+      {"type": 8, "channels": [{"bus": "none"}]}, {"type": 8, "channels": [{"bus": "none"}]},
+      {"type": 4, "channels": [{"bus": "i2c", "devices": [{"kind": "eeprom24", "name": "eeprom", "address": "0x50",
+        "size": "0x8000", "page_size": 64}]}, {"bus": "none"}]}]})");
+    ASSERT_EQ(box.run("i2c_eeprom", {}).status, 0);
     box.environment.clear();
     const Json stream = decode(box, "session.jsonl")["streams"][0];
-    EXPECT_EQ(stream["position"], 3);
+    EXPECT_EQ(stream["position"], 2);
     EXPECT_EQ(stream["full_speed"], true);
     const std::set<std::string> clock_only = {"three-phase on", "three-phase off", "divide-by-5 on", "divide-by-5 off",
                                               "adaptive clocking on", "adaptive clocking off", "drive zero only"};
@@ -166,6 +173,8 @@ TEST(VeltaDecode, RecordingOfAFullSpeedBridgeUsesItsVocabulary) {
             EXPECT_EQ(c["answer"], "fa" + c["bytes"].get<std::string>());  // the engine's echo, paired
         }
     }
+    const auto three_phase_echo = [](const Json &c) { return c["name"] == "unknown" && c["bytes"] == "8c"; };
+    EXPECT_TRUE(std::any_of(stream["commands"].begin(), stream["commands"].end(), three_phase_echo));
 }
 
 // ---- every command the library sends, built with the vocabulary's encoders ----
